@@ -1,0 +1,27 @@
+# tavelkin_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>] [NO_GTEST_MAIN])
+# Builds a test executable and registers it with ctest. On Windows the executable
+# runs through the crosscompiling emulator (scripts/wine-exec) in the build tree's
+# own Wine prefix; every Windows executable links the allocation tracker.
+function(tavelkin_add_test)
+  cmake_parse_arguments(T "NO_GTEST_MAIN" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS})
+  if(T_NO_GTEST_MAIN)
+    target_link_libraries(${T_NAME} PRIVATE GTest::gtest)
+  else()
+    target_link_libraries(${T_NAME} PRIVATE GTest::gtest_main)
+  endif()
+  if(WIN32)
+    tavelkin_track_allocations(${T_NAME})
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT 600)
+endfunction()
+
+# Every allocation of a Windows executable goes through the tracker: link its
+# replacement operators as objects so the linker cannot skip them.
+function(tavelkin_track_allocations target)
+  if(TARGET memtrack_operators)
+    target_link_libraries(${target} PRIVATE memtrack_operators)
+  endif()
+endfunction()

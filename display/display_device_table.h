@@ -1,0 +1,49 @@
+// The process-wide table of the Direct3D 7 devices that the enumeration accepted.
+#pragma once
+
+#include <windows.h>
+#include <ddraw.h>
+#include <d3d.h>
+
+#include <cstdint>
+
+constexpr unsigned kDisplayDeviceCapacity = 20;
+constexpr unsigned kDisplayDeviceNameSize = 40;
+
+// Negative rejects the device; zero or positive accepts it.
+typedef int32_t (*DeviceFilterCallback)(const DDCAPS* halCaps, const D3DDEVICEDESC7* deviceDesc);
+
+struct DisplayDeviceRecord {
+    char name[kDisplayDeviceNameSize];  // at most 38 characters, the rest zero
+    GUID* deviceGuid;                   // always &deviceGuidValue
+    D3DDEVICEDESC7 deviceDesc;
+    uint32_t isHardware;                // dwDevCaps & D3DDEVCAPS_HWRASTERIZATION: 0 or 0x80000
+    GUID* driverGuid;                   // null for the primary display driver, else &driverGuidValue
+    DDCAPS halCaps;
+    DDCAPS helCaps;
+    DDSURFACEDESC2 defaultMode;         // 640 x 480 x 16, or all zero
+    int32_t windowed;
+    GUID deviceGuidValue;
+    GUID driverGuidValue;
+    DDSURFACEDESC2* modes;              // owned; sorted by width, height, depth
+    uint32_t modeCount;
+    uint32_t defaultModeIndex;
+    int32_t canRenderWindowed;
+    int32_t hasStereoMode;
+};
+
+struct DisplayDeviceTable {
+    DisplayDeviceRecord records[kDisplayDeviceCapacity];
+    DeviceFilterCallback filter;
+    uint32_t reportedDeviceCount;
+    uint32_t acceptedDeviceCount;
+};
+
+// The one table; static storage, all zero at program start.
+extern DisplayDeviceTable g_displayDeviceTable;
+
+DisplayDeviceRecord* GetDisplayDeviceTable();
+uint32_t GetReportedDeviceCount();
+uint32_t GetAcceptedDeviceCount();
+// Gives back the mode storage of every accepted record (the application's exit step).
+void FreeDisplayDeviceModes();
