@@ -1,0 +1,29 @@
+#include "display/display_device_table.h"
+
+#include <new>
+
+DisplayDeviceTable g_displayDeviceTable;
+
+DisplayDeviceRecord* GetDisplayDeviceTable()
+{
+    return g_displayDeviceTable.records;
+}
+
+uint32_t GetReportedDeviceCount()
+{
+    return g_displayDeviceTable.reportedDeviceCount;
+}
+
+uint32_t GetAcceptedDeviceCount()
+{
+    return g_displayDeviceTable.acceptedDeviceCount;
+}
+
+void FreeDisplayDeviceModes()
+{
+    for (uint32_t i = 0; i < g_displayDeviceTable.acceptedDeviceCount && i < kDisplayDeviceCapacity; ++i) {
+        DisplayDeviceRecord& record = g_displayDeviceTable.records[i];
+        if (record.modes != nullptr)
+            ::operator delete(record.modes);
+    }
+}
