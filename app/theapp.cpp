@@ -1,0 +1,4 @@
+// The one application object of the utility.
+#include "app/setup_app.h"
+
+CSetupApp theApp;
