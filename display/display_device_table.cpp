@@ -1,5 +1,6 @@
 #include "display/display_device_table.h"
 
+#include <cstring>
 #include <new>
 
 DisplayDeviceTable g_displayDeviceTable;
@@ -21,9 +22,16 @@ uint32_t GetAcceptedDeviceCount()
 
 void FreeDisplayDeviceModes()
 {
+    // The count never exceeds the capacity; the bound keeps a damaged count
+    // from walking off the table.
     for (uint32_t i = 0; i < g_displayDeviceTable.acceptedDeviceCount && i < kDisplayDeviceCapacity; ++i) {
         DisplayDeviceRecord& record = g_displayDeviceTable.records[i];
         if (record.modes != nullptr)
             ::operator delete(record.modes);
     }
+}
+
+void ResetDisplayDeviceTable()
+{
+    std::memset(&g_displayDeviceTable, 0, sizeof g_displayDeviceTable);
 }

@@ -9,6 +9,18 @@
 
 constexpr unsigned kDisplayDeviceCapacity = 20;
 constexpr unsigned kDisplayDeviceNameSize = 40;
+// Names keep at most 38 characters (lstrcpynA with a limit of 39).
+constexpr unsigned kDisplayDeviceNameLimit = 39;
+
+// The records are copied whole, so their published layouts matter.
+static_assert(sizeof(GUID) == 16, "GUID is 16 bytes");
+static_assert(sizeof(DDCAPS) == 380, "DDCAPS must be its DirectX 7 form");
+static_assert(sizeof(D3DDEVICEDESC7) == 236, "D3DDEVICEDESC7 is 236 bytes");
+#if defined(_WIN64)
+static_assert(sizeof(DDSURFACEDESC2) == 136, "DDSURFACEDESC2 is 136 bytes on x86_64");
+#else
+static_assert(sizeof(DDSURFACEDESC2) == 124, "DDSURFACEDESC2 is 124 bytes on i686");
+#endif
 
 // Negative rejects the device; zero or positive accepts it.
 typedef int32_t (*DeviceFilterCallback)(const DDCAPS* halCaps, const D3DDEVICEDESC7* deviceDesc);
@@ -46,4 +58,10 @@ DisplayDeviceRecord* GetDisplayDeviceTable();
 uint32_t GetReportedDeviceCount();
 uint32_t GetAcceptedDeviceCount();
 // Gives back the mode storage of every accepted record (the application's exit step).
+// References and counts stay as they are: nothing reads the table afterwards.
 void FreeDisplayDeviceModes();
+
+// Zeroes the whole table, counts and filter included, without giving anything
+// back: call FreeDisplayDeviceModes first. The program enumerates once on the
+// zero table and never calls this; tests and benchmarks use it to enumerate again.
+void ResetDisplayDeviceTable();
