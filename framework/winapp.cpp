@@ -18,8 +18,8 @@ CWinApp::~CWinApp() {
     if (g_currentApp == this) g_currentApp = nullptr;
 }
 
+// Empty: a program routes ID_HELP to OnHelp in its own map when it wants help.
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
-    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
 
 BOOL CWinApp::InitInstance() { return TRUE; }

@@ -23,7 +23,8 @@ public:
     // The default exit step: the exit status, which is the WM_QUIT code of the
     // message loop, or 0 when no loop ran.
     virtual int ExitInstance();
-    // Default handler of ID_HELP. The program ships no help file, so it does nothing.
+    // The default handler for ID_HELP, for a derived map to name. The program
+    // ships no help file, so it does nothing.
     virtual void OnHelp();
 
     // The process-wide three-dimensional look: dialogs created while it is on

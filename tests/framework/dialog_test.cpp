@@ -14,7 +14,12 @@ class CTestApp : public CWinApp {
 public:
     int helps = 0;
     void OnHelp() override { ++helps; }
+    DECLARE_MESSAGE_MAP()
 };
+
+BEGIN_MESSAGE_MAP(CTestApp, CWinApp)
+    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+END_MESSAGE_MAP()
 
 class DialogTest : public ::testing::Test {
 protected:

@@ -149,13 +149,21 @@ TEST_F(MessageMapTest, DefaultLeavesTheMessageToDefaultProcessing) {
     EXPECT_EQ(5, result);
 }
 
+// As a program adds help to the application's map.
 class CHelpApp : public CWinApp {
 public:
     int helps = 0;
     void OnHelp() override { ++helps; }
+    DECLARE_MESSAGE_MAP()
 };
 
+BEGIN_MESSAGE_MAP(CHelpApp, CWinApp)
+    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+END_MESSAGE_MAP()
+
 TEST(WinAppTest, HelpCommandReachesTheVirtualHandlerThroughTheAppMap) {
+    CWinApp plain;
+    EXPECT_FALSE(plain.OnCmdMsg(ID_HELP, 0));
     CHelpApp app;
     EXPECT_TRUE(app.OnCmdMsg(ID_HELP, 0));
     EXPECT_FALSE(app.OnCmdMsg(ID_HELP, 1));
@@ -192,13 +200,6 @@ TEST(WinAppTest, DestroyedWindowObjectNoLongerNamedAsMainWindow) {
     app.m_pMainWnd = &other;
     { CWnd unrelated; }
     EXPECT_EQ(&other, app.m_pMainWnd);
-}
-
-TEST(WinAppTest, ThreeDLookSwitch) {
-    EXPECT_EQ(TRUE, CWinApp::Enable3dControls());
-    EXPECT_EQ(TRUE, CWinApp::Is3dLookEnabled());
-    CWinApp::Disable3dControls();
-    EXPECT_EQ(FALSE, CWinApp::Is3dLookEnabled());
 }
 
 TEST(ExceptionTest, MessageIsKeptWithinItsBounds) {
