@@ -27,8 +27,9 @@ public:
     // ships no help file, so it does nothing.
     virtual void OnHelp();
 
-    // The process-wide three-dimensional look: dialogs created while it is on
-    // carry DS_3DLOOK. Returns TRUE when the look is on.
+    // The process-wide three-dimensional look: the templates of dialogs created
+    // while it is on reach the dialog manager with DS_3DLOOK. Returns TRUE when
+    // the look is on.
     static BOOL Enable3dControls();
     static void Disable3dControls();
     static BOOL Is3dLookEnabled();
