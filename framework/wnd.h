@@ -1,0 +1,44 @@
+// CWnd: a non-owning window handle with message-map routing.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/message_map.h"
+
+class CWnd : public CCmdTarget {
+public:
+    CWnd() noexcept = default;
+    // Does not destroy the window; clears the application's main-window
+    // reference when it still names this object.
+    ~CWnd() override;
+
+    // FALSE when this object already holds a window or hWnd is no window.
+    BOOL Attach(HWND hWnd);
+    HWND Detach();
+    HWND GetSafeHwnd() const { return m_hWnd; }
+
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    HWND GetDlgItem(int nID) const;
+    BOOL IsIconic() const;
+    void GetClientRect(LPRECT lpRect) const;
+    void GetWindowRect(LPRECT lpRect) const;
+    // WM_SETICON; returns the icon it replaces.
+    HICON SetIcon(HICON hIcon, BOOL bBigIcon);
+    // Centres the window on the work area of its monitor.
+    void CenterWindow();
+
+    // Routes a window message through the message map. TRUE when a handler ran
+    // and did not ask for the default processing; *pResult gets its result.
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+
+    HWND m_hWnd = nullptr;
+
+protected:
+    // Called from a handler: once the handler returns, the message goes on to
+    // the platform's default processing as if no handler had been mapped.
+    void Default() { m_defaultRequested = true; }
+
+private:
+    bool m_defaultRequested = false;
+};
