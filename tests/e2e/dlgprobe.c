@@ -4,6 +4,10 @@
  *   dlgprobe state      selections, check states and trackbar positions: ID VALUE
  *   dlgprobe texts      control and caption texts in UTF-8: ID TEXT
  *   dlgprobe items ID   the items of a combo box in UTF-8, one per line
+ *   dlgprobe item N     screen rectangle of item N of the dropped-down combo box
+ *   dlgprobe thumb ID   screen rectangle of a trackbar's thumb
+ *   dlgprobe channel ID screen rectangle of a trackbar's channel
+ *   dlgprobe focus      the identifier of the control that has the keyboard focus
  *   dlgprobe gone       waits until the dialog has closed
  * With DLGPROBE_DESKTOP=NAME it joins that Wine virtual desktop first, since
  * FindWindow sees only the windows of its own desktop. Output goes to the file
@@ -65,6 +69,35 @@ static BOOL CALLBACK each_child(HWND child, LPARAM what)
     return TRUE;
 }
 
+/* Sends a message whose lParam points to a structure the window fills in.
+ * Such messages are not marshalled between processes, so the structure lives
+ * in the window's own process and is copied in and out. */
+static LRESULT remote_send(HWND window, UINT message, WPARAM wparam, void *data, SIZE_T size)
+{
+    DWORD pid;
+    HANDLE process;
+    void *remote;
+    LRESULT result;
+    GetWindowThreadProcessId(window, &pid);
+    process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    remote = process ? VirtualAllocEx(process, NULL, size, MEM_COMMIT, PAGE_READWRITE) : NULL;
+    if (!remote)
+        return 0;
+    WriteProcessMemory(process, remote, data, size, NULL);
+    result = SendMessageA(window, message, wparam, (LPARAM)remote);
+    ReadProcessMemory(process, remote, data, size, NULL);
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return result;
+}
+
+/* A client rectangle of a window, in screen coordinates. */
+static void print_rect(HWND owner, RECT *r)
+{
+    MapWindowPoints(owner, NULL, (POINT *)r, 2);
+    fprintf(out, "%ld %ld %ld %ld\n", (long)r->left, (long)r->top, (long)r->right, (long)r->bottom);
+}
+
 int main(int argc, char **argv)
 {
     HWND dlg;
@@ -117,6 +150,29 @@ int main(int argc, char **argv)
             print_utf8(text);
             fprintf(out, "\n");
         }
+    } else if (!strcmp(argv[1], "item") && argc > 2) {
+        /* The dropped-down list of a combo box is a top-level "ComboLBox" window. */
+        HWND list = NULL;
+        RECT r;
+        while ((list = FindWindowExA(NULL, list, "ComboLBox", NULL)) && !IsWindowVisible(list))
+            ;
+        if (!list)
+            return 6;
+        /* A standard list box message: Wine marshals it between processes. */
+        if (SendMessageA(list, LB_GETITEMRECT, atoi(argv[2]), (LPARAM)&r) == LB_ERR)
+            return 5;
+        print_rect(list, &r);
+    } else if ((!strcmp(argv[1], "thumb") || !strcmp(argv[1], "channel")) && argc > 2) {
+        HWND bar = GetDlgItem(dlg, atoi(argv[2]));
+        RECT r;
+        remote_send(bar, argv[1][0] == 't' ? TBM_GETTHUMBRECT : TBM_GETCHANNELRECT, 0, &r, sizeof(r));
+        print_rect(bar, &r);
+    } else if (!strcmp(argv[1], "focus")) {
+        GUITHREADINFO info;
+        info.cbSize = sizeof(info);
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(dlg, NULL), &info))
+            return 5;
+        fprintf(out, "%d\n", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
     } else {
         return 2;
     }

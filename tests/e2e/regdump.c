@@ -1,5 +1,6 @@
 /* Prints every value of a registry key under HKEY_CURRENT_USER exactly as stored:
- * one line per value in enumeration order: NAME TYPE SIZE HEXBYTES.
+ * one line per value in enumeration order: NAME TYPE SIZE HEXBYTES, then a line
+ * LASTWRITE with the key's last write time (it changes with every value written).
  * Exit status 3 when the key does not exist. */
 #include <windows.h>
 #include <stdio.h>
@@ -31,6 +32,11 @@ int main(int argc, char **argv)
         for (i = 0; i < size; ++i)
             printf("%02X", data[i]);
         printf("\n");
+    }
+    {
+        FILETIME written;
+        RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, &written);
+        printf("LASTWRITE %08lX%08lX\n", (unsigned long)written.dwHighDateTime, (unsigned long)written.dwLowDateTime);
     }
     RegCloseKey(key);
     return 0;
