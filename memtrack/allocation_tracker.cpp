@@ -40,17 +40,59 @@ constexpr PatternBlock MakePatternBlock(uint32_t pattern)
 
 constexpr PatternBlock kUnderrunGuard = MakePatternBlock(underrunGuardPattern);
 constexpr PatternBlock kOverrunGuard = MakePatternBlock(overrunGuardPattern);
+constexpr PatternBlock kFreshFill = MakePatternBlock(freshFillPattern);
+constexpr PatternBlock kFreedFill = MakePatternBlock(freedFillPattern);
 
-void Fill(unsigned char* body, uint32_t size, const PatternBlock& block)
+// The owner text of every record in this program, already padded to its field.
+constexpr char kUnknownOwnerField[kOwnerTextSize] = "??";
+
+inline void Fill(unsigned char* body, uint32_t size, const PatternBlock& block)
 {
-    // Bodies start on a 16-byte boundary, so whole blocks keep the pattern's phase.
+    // Every step is a multiple of 4 bytes from the body's start, so the
+    // pattern keeps its phase.
     while (size >= 16) {
         std::memcpy(body, block.bytes, 16);
         body += 16;
         size -= 16;
     }
+    if (size >= 8) {
+        std::memcpy(body, block.bytes, 8);
+        body += 8;
+        size -= 8;
+    }
+    if (size >= 4) {
+        std::memcpy(body, block.bytes, 4);
+        body += 4;
+        size -= 4;
+    }
     for (uint32_t i = 0; i < size; ++i)
         body[i] = block.bytes[i];
+}
+
+inline void Wipe(AllocationUnit* unit, const PatternBlock& body)
+{
+    unsigned char* actual = static_cast<unsigned char*>(unit->actualAddress);
+    Fill(static_cast<unsigned char*>(unit->reportedAddress), unit->reportedSize, body);
+    std::memcpy(actual, kUnderrunGuard.bytes, kGuardAreaSize);
+    std::memcpy(actual + unit->actualSize - kGuardAreaSize, kOverrunGuard.bytes, kGuardAreaSize);
+}
+
+// Field by field: a string instruction's start-up cost outweighs a record this small.
+inline void ClearUnit(AllocationUnit* unit)
+{
+    unit->actualSize = 0;
+    unit->reportedSize = 0;
+    unit->actualAddress = nullptr;
+    unit->reportedAddress = nullptr;
+    std::memset(unit->ownerFile, 0, kOwnerTextSize);
+    std::memset(unit->ownerFunction, 0, kOwnerTextSize);
+    unit->ownerLine = 0;
+    unit->allocationType = 0;
+    unit->breakOnDealloc = 0;
+    unit->breakOnRealloc = 0;
+    unit->allocationNumber = 0;
+    unit->nextUnit = nullptr;
+    unit->prevUnit = nullptr;
 }
 
 void ReportFailure(const char* message)
@@ -59,11 +101,18 @@ void ReportFailure(const char* message)
     ResetCurrentOwner();
 }
 
-// Copies at most 39 characters; the field is already zero, so it stays terminated.
-void CopyOwnerText(char* field, const char* text)
+// At most 39 characters, the rest of the field zero, so it is always terminated.
+inline void SetOwnerText(char* field, const char* text)
 {
-    for (uint32_t i = 0; i < kOwnerTextSize - 1 && text[i] != '\0'; ++i)
+    if (text == kUnknownOwner) {
+        std::memcpy(field, kUnknownOwnerField, kOwnerTextSize);
+        return;
+    }
+    uint32_t i = 0;
+    for (; i < kOwnerTextSize - 1 && text[i] != '\0'; ++i)
         field[i] = text[i];
+    for (; i < kOwnerTextSize; ++i)
+        field[i] = '\0';
 }
 
 bool ObtainUnitBlock()
@@ -81,7 +130,7 @@ bool ObtainUnitBlock()
 
 void PushSpare(AllocationUnit* unit)
 {
-    std::memset(unit, 0, sizeof *unit);
+    ClearUnit(unit);
     unit->nextUnit = spareUnitList;
     spareUnitList = unit;
 }
@@ -107,7 +156,12 @@ void DefaultHeapRelease(void* block)
 #endif
 }
 
+#if defined(_WIN32) && !defined(_WIN64)
 TrackerHeap trackerHeap = {&DefaultHeapAllocate, &DefaultHeapRelease};
+#else
+// Straight to the run-time heap: no wrapper call on every request.
+TrackerHeap trackerHeap = {&std::malloc, &std::free};
+#endif
 
 AllocationUnit* unitHashTable[kUnitHashBuckets];
 AllocationUnit* spareUnitList;
@@ -136,11 +190,7 @@ uint32_t UnitHashBucket(const void* reportedAddress)
 
 void WipeAllocationUnit(AllocationUnit* unit, uint32_t pattern)
 {
-    unsigned char* actual = static_cast<unsigned char*>(unit->actualAddress);
-    const PatternBlock body = MakePatternBlock(pattern);
-    Fill(static_cast<unsigned char*>(unit->reportedAddress), unit->reportedSize, body);
-    std::memcpy(actual, kUnderrunGuard.bytes, kGuardAreaSize);
-    std::memcpy(actual + unit->actualSize - kGuardAreaSize, kOverrunGuard.bytes, kGuardAreaSize);
+    Wipe(unit, MakePatternBlock(pattern));
 }
 
 void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* ownerFunction,
@@ -155,7 +205,6 @@ void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* owne
     }
     AllocationUnit* unit = spareUnitList;
     spareUnitList = unit->nextUnit;
-    std::memset(unit, 0, sizeof *unit);
 
     // A size whose padding would not fit 32 bits is refused as the heap would.
     void* actual = nullptr;
@@ -168,23 +217,28 @@ void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* owne
         return nullptr;
     }
 
+    // Every field is written: a spare record is zero already, padding included.
     unit->actualSize = reportedSize + 2 * kGuardAreaSize;
     unit->reportedSize = reportedSize;
     unit->actualAddress = actual;
     unit->reportedAddress = static_cast<unsigned char*>(actual) + kGuardAreaSize;
+    SetOwnerText(unit->ownerFile, ownerFile == nullptr || ownerFile == kUnknownOwner ? kUnknownOwner
+                                                                                      : StripSourcePath(ownerFile));
+    SetOwnerText(unit->ownerFunction, ownerFunction != nullptr ? ownerFunction : kUnknownOwner);
     unit->ownerLine = ownerLine;
     unit->allocationType = allocationType;
+    unit->breakOnDealloc = 0;
+    unit->breakOnRealloc = 0;
     unit->allocationNumber = allocationCounter;
-    CopyOwnerText(unit->ownerFile, ownerFile != nullptr ? StripSourcePath(ownerFile) : kUnknownOwner);
-    CopyOwnerText(unit->ownerFunction, ownerFunction != nullptr ? ownerFunction : kUnknownOwner);
 
     AllocationUnit*& bucket = unitHashTable[UnitHashBucket(unit->reportedAddress)];
     if (bucket != nullptr)
         bucket->prevUnit = unit;
+    unit->prevUnit = nullptr;
     unit->nextUnit = bucket;
     bucket = unit;
 
-    WipeAllocationUnit(unit, freshFillPattern);
+    Wipe(unit, kFreshFill);
     ResetCurrentOwner();
     return unit->reportedAddress;
 }
@@ -206,7 +260,7 @@ void TrackedRelease(void* address)
         ReportFailure(kNeverAllocated);
         return;
     }
-    WipeAllocationUnit(unit, freedFillPattern);
+    Wipe(unit, kFreedFill);
     trackerHeap.release(unit->actualAddress);
 
     // Unlinking keeps the chain's invariant: its first record has no predecessor.
