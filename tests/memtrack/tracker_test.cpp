@@ -11,7 +11,20 @@
 #include "scripted_heap.h"
 #include "test_support.h"
 
+// Requested while this executable is still being statically initialised.
+void* const staticInitBlock = ::operator new(24);
+const bool staticInitBlockTracked = FindAllocationUnit(staticInitBlock) != nullptr;
+
 namespace {
+
+TEST(StaticInitialisation, BlocksRequestedBeforeMainAreTracked)
+{
+    EXPECT_TRUE(staticInitBlockTracked);
+    AllocationUnit* unit = FindAllocationUnit(staticInitBlock);
+    ASSERT_NE(nullptr, unit);
+    EXPECT_EQ(24u, unit->reportedSize);
+    EXPECT_EQ(PatternHex(freshFillPattern, 24), HexBytes(staticInitBlock, 24));
+}
 
 const std::string kUnderrunHex = PatternHex(underrunGuardPattern, 16);
 const std::string kOverrunHex = PatternHex(overrunGuardPattern, 16);
