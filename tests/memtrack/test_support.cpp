@@ -183,9 +183,11 @@ bool BlockMemoryLog()
     return MakeDirectory("memory.log") && WriteFileBytes(inner, "keep");
 }
 
-int RunLogChild(const std::vector<std::string>& actions)
+int RunLogChild(const std::vector<std::string>& actions, bool asNobody)
 {
 #ifdef _WIN32
+    if (asNobody)
+        return -1;
     char self[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
     if (length == 0 || length >= sizeof self)
@@ -224,8 +226,18 @@ int RunLogChild(const std::vector<std::string>& actions)
         argv.push_back(const_cast<char*>(action.c_str()));
     argv.push_back(nullptr);
     pid_t child;
-    if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+    if (asNobody) {
+        child = fork();
+        if (child == 0) {
+            if (setgid(65534) == 0 && setuid(65534) == 0)
+                execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        if (child < 0)
+            return -1;
+    } else if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
         return -1;
+    }
     int status = 0;
     if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
         return -1;

@@ -40,7 +40,9 @@ bool BlockMemoryLog();
 
 // Runs memtrack_log_child (beside this executable) in the current directory
 // with the given actions; its exit code, or -1 when it could not be run.
-int RunLogChild(const std::vector<std::string>& actions);
+// asNobody (POSIX, when running as root): the child runs as user "nobody",
+// so that directory permissions apply to it.
+int RunLogChild(const std::vector<std::string>& actions, bool asNobody = false);
 
 // Returns the pointer through a volatile store, hiding its origin from the
 // compiler: the tests misuse some addresses on purpose (double release, an
