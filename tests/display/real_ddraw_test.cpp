@@ -298,7 +298,7 @@ TEST_F(RealDdrawTest, DisplayReportPrintsTheSameDevices)
     char path[MAX_PATH];
     ASSERT_NE(0u, GetModuleFileNameA(nullptr, path, MAX_PATH));
     std::string tool = path;
-    tool = tool.substr(0, tool.find_last_of('\\')) + "\\..\\..\\tools\\display-report.exe";
+    tool = tool.substr(0, tool.find_last_of('\\')) + "\\..\\..\\display-report.exe";
     char directory[MAX_PATH], output[MAX_PATH];
     ASSERT_NE(0u, GetTempPathA(MAX_PATH, directory));
     ASSERT_NE(0u, GetTempFileNameA(directory, "dsp", 0, output));
