@@ -103,7 +103,7 @@ bool ReadValue(SettingsRegistry& registry, HKEY key, SetupSettings& settings, co
     BYTE buffer[kLargestField];
     std::memcpy(buffer, field, value.size);
     DWORD size = value.size;
-    if (registry.QueryValue(key, value.name, nullptr, nullptr, buffer, &size) != ERROR_SUCCESS || size > value.size)
+    if (registry.QueryValue(key, value.name, nullptr, nullptr, buffer, &size) != ERROR_SUCCESS)
         return false;
     std::memcpy(field, buffer, value.size);
     // Any program can write the key: a text that fills its field gets its last byte as the
