@@ -41,7 +41,8 @@ constexpr SettingsValue kProviderName{"PROVIDERNAME", REG_SZ, TAVELKIN_FIELD(pro
 
 constexpr size_t kLargestField = sizeof(SetupSettings::providerName);
 
-// The orders below are the stored format's; the game and older setups expect them as they are.
+// The values of each pass, in the order in which they are written or read. A first run leaves
+// SPRITEMODE, TEXTUREMODE, NUMSAMPLETYPE and FOG out; Save writes NUMSAMPLETYPE with the sound values.
 const SettingsValue* const kFirstRunPass1[] = {&kIsFullScreenMode, &kWidth, &kHeight, &kBitPerPixel,
                                                &kDeviceCnt, &kModeCnt, &kIsVoodoo, &kIsLightmap,
                                                &kDeviceName, &kGuidDevice, &kGuidDriver};

@@ -224,33 +224,6 @@ TEST_F(SettingsStoreTest, LoadWithoutArgumentsFillsTheGlobalRecord)
     std::memset(&g_setupSettings, 0, sizeof g_setupSettings);
 }
 
-TEST_F(SettingsStoreTest, EmptyKeyIsNotAFirstRunAndIsNotWritten)
-{
-    m_registry.AddKey(kRoot, SETTINGS_KEY_PATH);
-    LoadSettings(m_settings);
-    ExpectSameSettings(StandardDefaults(), m_settings, "record from an empty key");
-    EXPECT_EQ(0u, m_registry.CallCount(RegistryOp::Create));
-    EXPECT_EQ(0u, m_registry.CallCount(RegistryOp::Set));
-    EXPECT_TRUE(m_registry.ValueNames(kRoot, SETTINGS_KEY_PATH).empty());
-    ExpectCleanCallLog(m_registry, "empty key");
-}
-
-TEST_F(SettingsStoreTest, ValuesOfAFirstRunAloneGiveTheFourFallbacks)
-{
-    // What a first run followed by Cancel leaves: sixteen values.
-    const SetupSettings stored = DistinctSettings();
-    PutFields(m_registry, stored, Concat(kFirstRunPass1, kFirstRunPass2));
-    std::memset(&m_settings, 0xa5, sizeof m_settings);
-    ReadStoredSettings(m_settings);
-
-    SetupSettings expected = stored;
-    expected.spriteMode = 2;
-    expected.textureMode = 2;
-    expected.numSampleType = 2;
-    expected.fog = 1;
-    ExpectSameSettings(expected, m_settings, "first-run values only");
-}
-
 TEST_F(SettingsStoreTest, SaveWritesTwentyValuesInTwoPassesAndLeavesOthersAlone)
 {
     m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "OTHER", REG_SZ, {'k', 'e', 'e', 'p', 0});
@@ -298,95 +271,6 @@ TEST_F(SettingsStoreTest, SaveAfterFirstRunRewritesTheSameDataAndAddsFourValues)
     EXPECT_EQ(Dword(2), m_registry.FindValue(kRoot, SETTINGS_KEY_PATH, "TEXTUREMODE")->data);
     EXPECT_EQ(Dword(2), m_registry.FindValue(kRoot, SETTINGS_KEY_PATH, "NUMSAMPLETYPE")->data);
     EXPECT_EQ(Dword(1), m_registry.FindValue(kRoot, SETTINGS_KEY_PATH, "FOG")->data);
-}
-
-TEST_F(SettingsStoreTest, ShortAndOversizedNumbers)
-{
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "WIDTH", REG_SZ, {'1', 0});
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "HEIGHT", REG_BINARY, {0x34, 0x12});
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "BITPERPIXEL", REG_BINARY, {1, 2, 3, 4, 5});
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "DEVICECNT", REG_DWORD, {});
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "MODECNT", REG_SZ, {'7'});
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "SPRITEMODE", REG_QWORD, {0, 0, 0, 0, 0, 0, 0, 0});
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "FOG", REG_DWORD, {0, 0, 0, 0, 0});
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "SOUNDMODE", 0x12345, {9, 0, 0, 0});
-    std::memset(&m_settings, 0xa5, sizeof m_settings);
-    ReadStoredSettings(m_settings);
-
-    EXPECT_EQ(0xa5a50031u, static_cast<uint32_t>(m_settings.width)) << "REG_SZ \"1\" replaces the low two bytes";
-    EXPECT_EQ(0xa5a51234u, static_cast<uint32_t>(m_settings.height)) << "two binary bytes replace the low two";
-    EXPECT_EQ(0xa5a5a5a5u, static_cast<uint32_t>(m_settings.bitPerPixel)) << "five bytes are a failed read";
-    EXPECT_EQ(0xa5a5a5a5u, static_cast<uint32_t>(m_settings.deviceCnt)) << "no data replaces nothing";
-    // An unterminated string gets the registry's terminator after it.
-    EXPECT_EQ(0xa5a50037u, static_cast<uint32_t>(m_settings.modeCnt));
-    EXPECT_EQ(2, m_settings.spriteMode) << "eight bytes fail: fallback";
-    EXPECT_EQ(1, m_settings.fog) << "five bytes fail: fallback";
-    EXPECT_EQ(9, m_settings.soundMode) << "the stored type is not examined";
-}
-
-TEST_F(SettingsStoreTest, DimensionsAndRowsAreLoadedAsStored)
-{
-    // Nothing is recomputed or checked against the device table (one hardware device, three modes).
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "WIDTH", REG_DWORD, Dword(1234));
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "HEIGHT", REG_DWORD, Dword(77));
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "BITPERPIXEL", REG_DWORD, Dword(8));
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "DEVICECNT", REG_DWORD, Dword(5));
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "MODECNT", REG_DWORD, Dword(0xffffffffu));
-    LoadSettings(m_settings);
-    EXPECT_EQ(1234, m_settings.width);
-    EXPECT_EQ(77, m_settings.height);
-    EXPECT_EQ(8, m_settings.bitPerPixel);
-    EXPECT_EQ(5, m_settings.deviceCnt);
-    EXPECT_EQ(-1, m_settings.modeCnt);
-}
-
-TEST_F(SettingsStoreTest, FullWidthTextsAreTerminatedInTheirLastByte)
-{
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "DEVICENAME", REG_SZ, std::vector<BYTE>(40, 'N'));
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "PROVIDERNAME", REG_BINARY, std::vector<BYTE>(1024, 'P'));
-    LoadSettings(m_settings);
-    std::vector<BYTE> name(40, 'N');
-    name[39] = 0;
-    std::vector<BYTE> provider(1024, 'P');
-    provider[1023] = 0;
-    EXPECT_EQ(name, FieldBytes(m_settings, Field("DEVICENAME")));
-    EXPECT_EQ(provider, FieldBytes(m_settings, Field("PROVIDERNAME")));
-    EXPECT_EQ(39u, std::strlen(m_settings.deviceName));
-    EXPECT_EQ(1023u, std::strlen(m_settings.providerName));
-    EXPECT_EQ(0, m_settings.isFullScreenMode) << "the field after the name is untouched";
-
-    SaveSettings(m_settings);
-    EXPECT_EQ(name, m_registry.FindValue(kRoot, SETTINGS_KEY_PATH, "DEVICENAME")->data);
-    EXPECT_EQ(provider, m_registry.FindValue(kRoot, SETTINGS_KEY_PATH, "PROVIDERNAME")->data);
-}
-
-TEST_F(SettingsStoreTest, ShortUnterminatedTextKeepsTheRestOfTheField)
-{
-    m_registry.PutValue(kRoot, SETTINGS_KEY_PATH, "DEVICENAME", REG_BINARY, {'A', 'B', 'C', 'D', 'E'});
-    std::memset(&m_settings, 'z', sizeof m_settings);
-    ReadStoredSettings(m_settings);
-    std::vector<BYTE> expected(40, 'z');
-    std::memcpy(expected.data(), "ABCDE", 5);
-    expected[39] = 0;
-    EXPECT_EQ(expected, FieldBytes(m_settings, Field("DEVICENAME")));
-}
-
-TEST_F(SettingsStoreTest, SaveNeverSendsAnUnterminatedText)
-{
-    SetupSettings record = DistinctSettings();
-    std::memset(record.deviceName, 'Q', sizeof record.deviceName);
-    std::memset(record.providerName, 'R', sizeof record.providerName);
-    const SetupSettings before = record;
-    SaveSettings(record);
-    for (const RegistryCall& call : m_registry.Calls())
-        EXPECT_FALSE(call.unterminatedText) << call.name;
-    std::vector<BYTE> name(40, 'Q');
-    name[39] = 0;
-    std::vector<BYTE> provider(1024, 'R');
-    provider[1023] = 0;
-    EXPECT_EQ(name, m_registry.FindValue(kRoot, SETTINGS_KEY_PATH, "DEVICENAME")->data);
-    EXPECT_EQ(provider, m_registry.FindValue(kRoot, SETTINGS_KEY_PATH, "PROVIDERNAME")->data);
-    EXPECT_EQ(0, std::memcmp(&before, &record, sizeof record)) << "the record itself is not changed";
 }
 
 TEST_F(SettingsStoreTest, ValuesTooLargeLeaveFieldsIntactEvenWhenTheRegistryScribbles)

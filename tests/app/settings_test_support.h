@@ -201,29 +201,21 @@ inline void FillStandardDevices(DeviceTable& table)
                Mode(1024, 768, 16)});
 }
 
+// Sets the sixteen numbers, in declaration order from isFullScreenMode to digitalBitsType.
+inline void SetNumbers(SetupSettings& s, const std::vector<int32_t>& numbers)
+{
+    std::memcpy(&s.isFullScreenMode, numbers.data(), 16 * sizeof(int32_t));
+}
+
 // What SetDefaults gives on a zero record with FillStandardDevices.
 inline SetupSettings StandardDefaults()
 {
-    SetupSettings s;
-    std::memset(&s, 0, sizeof s);
+    SetupSettings s{};
     s.guidDevice = kHardwareDeviceGuid;
     std::memcpy(s.deviceName, kHardwareName, sizeof kHardwareName);
-    s.isFullScreenMode = 0;
-    s.width = 640;
-    s.height = 480;
-    s.bitPerPixel = 16;
-    s.deviceCnt = 0;
-    s.modeCnt = 0;
-    s.isVoodoo = 0;
-    s.isLightmap = 1;
-    s.spriteMode = 2;
-    s.textureMode = 2;
-    s.numSampleType = 2;
-    s.fog = 1;
-    s.soundMode = 1;
-    s.speakerType = 0;
-    s.digitalRateType = 0;
-    s.digitalBitsType = 0;
+    // full screen, width, height, bits, device, mode, voodoo, lightmap, sprite, texture,
+    // channels, fog, sound mode, speaker, rate, bits
+    SetNumbers(s, {0, 640, 480, 16, 0, 0, 0, 1, 2, 2, 2, 1, 1, 0, 0, 0});
     std::memcpy(s.providerName, "No Provider", 12);
     return s;
 }
@@ -231,27 +223,11 @@ inline SetupSettings StandardDefaults()
 // A record in which every field differs from its default and from its fallback.
 inline SetupSettings DistinctSettings()
 {
-    SetupSettings s;
-    std::memset(&s, 0, sizeof s);
+    SetupSettings s{};
     s.guidDevice = MakeGuid(0x90);
     s.guidDriver = MakeGuid(0xa0);
     std::memcpy(s.deviceName, "Stored Device", 14);
-    s.isFullScreenMode = 1;
-    s.width = 1024;
-    s.height = 768;
-    s.bitPerPixel = 32;
-    s.deviceCnt = 3;
-    s.modeCnt = 7;
-    s.isVoodoo = 1;
-    s.isLightmap = 0;
-    s.spriteMode = 0;
-    s.textureMode = 1;
-    s.numSampleType = 0;
-    s.fog = 0;
-    s.soundMode = 2;
-    s.speakerType = 3;
-    s.digitalRateType = 2;
-    s.digitalBitsType = 1;
+    SetNumbers(s, {1, 1024, 768, 32, 3, 7, 1, 0, 0, 1, 0, 0, 2, 3, 2, 1});
     std::memcpy(s.providerName, "Stored Provider", 16);
     return s;
 }
