@@ -38,6 +38,13 @@ void CopyDeviceName(char (&target)[kSettingsDeviceNameSize], const char (&source
 
 } // namespace
 
+void SetupSettings::TakeDeviceIdentity(const DisplayDeviceRecord& device)
+{
+    CopyDeviceName(deviceName, device.name);
+    std::memcpy(&guidDevice, &device.deviceGuidValue, sizeof guidDevice);
+    std::memcpy(&guidDriver, &device.driverGuidValue, sizeof guidDriver);
+}
+
 void SetupSettings::SetDefaults()
 {
     isFullScreenMode = 0;
@@ -64,9 +71,7 @@ void SetupSettings::SetDefaults()
         const DisplayDeviceRecord& device = records[i];
         if (device.isHardware == 0)
             continue;
-        CopyDeviceName(deviceName, device.name);
-        std::memcpy(&guidDevice, &device.deviceGuidValue, sizeof guidDevice);
-        std::memcpy(&guidDriver, &device.driverGuidValue, sizeof guidDriver);
+        TakeDeviceIdentity(device);
         deviceCnt = 0;
         WriteResolutionRows(device, [this](uint32_t row, const DDSURFACEDESC2& mode) {
             if (mode.dwWidth == 640 && mode.dwHeight == 480)

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct DisplayDeviceRecord;
+
 constexpr unsigned kSettingsDeviceNameSize = 40;
 constexpr unsigned kSettingsProviderNameSize = 1024;
 constexpr unsigned kModeChoiceRows = 40;
@@ -38,6 +40,10 @@ struct SetupSettings {
     // Fills the record with the defaults and the first hardware device of the display device
     // table, and writes that device's resolution rows into ModeChoiceTable.
     void SetDefaults();
+
+    // Takes the device's name (up to and including its terminator; the bytes after it keep
+    // their contents) and its two GUIDs, as the defaults and the dialog's device choice do.
+    void TakeDeviceIdentity(const DisplayDeviceRecord& device);
 };
 
 static_assert(sizeof(GUID) == 16, "GUID is 16 bytes");
