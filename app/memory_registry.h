@@ -1,0 +1,109 @@
+// An in-memory registry with the semantics of the ANSI registry calls that the settings
+// persistence relies on, a log of every call, and failures on demand. Lets the persistence run
+// without a registry and be driven into every failure path.
+#pragma once
+
+#include "app/registry.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+enum class RegistryOp { Open, Create, Query, Set, Close };
+const char* RegistryOpName(RegistryOp op);
+
+// One call as the caller made it, and what it got back.
+struct RegistryCall {
+    explicit RegistryCall(RegistryOp callOp) : op(callOp) {}
+
+    RegistryOp op;
+    HKEY key = nullptr;          // Open/Create: the root; otherwise the handle passed
+    std::string name;            // Open/Create: the sub-key; Query/Set: the value name
+    DWORD options = 0;           // Open/Create
+    REGSAM access = 0;           // Open/Create
+    DWORD reserved = 0;          // Create/Set: the reserved argument; Query: 1 when a pointer was passed
+    bool classGiven = false;     // Create
+    bool securityGiven = false;  // Create
+    bool typeRequested = false;  // Query: a type pointer was passed
+    bool dataGiven = false;      // Query/Set: a data pointer was passed
+    DWORD type = 0;              // Set: the type sent
+    DWORD size = 0;              // Query: the buffer size passed; Set: the data size passed
+    std::vector<BYTE> data;      // Set: the bytes sent
+    bool unterminatedText = false; // Set: a string type whose last byte is not zero
+    bool injected = false;       // the failure was asked for with FailCall
+    LONG result = ERROR_SUCCESS;
+    HKEY handle = nullptr;       // Open/Create: the handle returned
+};
+
+struct StoredValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+// Keys are addressed by a predefined root and a sub-key path, compared without regard to case
+// as the registry does; there is no hierarchy (creating a key does not create its parents).
+// Values keep the order in which they were first set.
+class MemoryRegistry final : public SettingsRegistry {
+public:
+    MemoryRegistry();
+    ~MemoryRegistry() override;
+
+    LONG OpenKey(HKEY root, const char* subKey, DWORD options, REGSAM access, HKEY* result) override;
+    LONG CreateKey(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options, REGSAM access,
+                   const SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition) override;
+    LONG QueryValue(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data,
+                    DWORD* dataSize) override;
+    LONG SetValue(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data,
+                  DWORD dataSize) override;
+    LONG CloseKey(HKEY key) override;
+
+    // The store, seen from outside the calls (nothing here is logged).
+    bool HasKey(HKEY root, const std::string& path) const;
+    void AddKey(HKEY root, const std::string& path);
+    void RemoveKey(HKEY root, const std::string& path);
+    void PutValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                  std::vector<BYTE> data);
+    const StoredValue* FindValue(HKEY root, const std::string& path, const std::string& name) const;
+    std::vector<std::string> ValueNames(HKEY root, const std::string& path) const;
+
+    // Makes call number `callNumber` (from 1) of `op` fail with `error` and no effect; the
+    // calls are counted per operation from construction or the last ClearLog.
+    void FailCall(RegistryOp op, unsigned callNumber, LONG error = ERROR_ACCESS_DENIED);
+    // When set, a read of a value too large for the buffer fills the whole buffer with 0xcc
+    // (Windows leaves the buffer undefined then; Wine leaves it alone).
+    void SetScribbleOnMoreData(bool scribble) { m_scribble = scribble; }
+
+    const std::vector<RegistryCall>& Calls() const { return m_calls; }
+    unsigned CallCount(RegistryOp op) const;
+    void ClearLog();
+    // Handles returned by Open/Create and not closed yet.
+    std::vector<HKEY> OpenHandles() const;
+
+private:
+    struct Key {
+        std::vector<std::pair<std::string, StoredValue>> values;  // name as first set
+    };
+    struct Handle {
+        std::string keyId;
+        REGSAM access;
+    };
+
+    static std::string KeyId(HKEY root, const std::string& path);
+    static bool IsPredefined(HKEY root);
+    Key* FindKey(const std::string& id);
+    const Key* FindKey(const std::string& id) const;
+    static StoredValue* FindIn(Key& key, const std::string& name);
+    bool Injected(RegistryOp op, RegistryCall& call);
+    LONG Finish(RegistryCall& call, LONG result);
+
+    std::map<std::string, Key> m_keys;
+    std::map<HKEY, Handle> m_handles;
+    uintptr_t m_nextHandle;
+    std::vector<RegistryCall> m_calls;
+    unsigned m_counts[5];
+    std::vector<std::pair<RegistryOp, unsigned>> m_failures;
+    std::vector<LONG> m_failureCodes;
+    bool m_scribble;
+};
