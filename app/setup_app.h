@@ -1,7 +1,7 @@
 // The application object: fixes the order of the whole run.
 #pragma once
 
-#include "display/display_enum.h"
+#include "display/display_enumeration.h"
 #include "framework/framework.h"
 
 // Accepts every device: the program lists them all.

@@ -6,7 +6,6 @@
 #include "res/resource.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -36,19 +35,19 @@ void InitTrackbar(CSliderCtrl& trackbar, int position)
 BEGIN_MESSAGE_MAP(CSetupDlg, CDialog)
     ON_WM_PAINT()
     ON_WM_QUERYDRAGICON()
-    ON_CBN_SELCHANGE(IDC_DEVICE, OnSelchangeDevice)
-    ON_CBN_SELCHANGE(IDC_RESOLUTION, OnSelchangeResolution)
-    ON_CBN_SELCHANGE(IDC_SOUNDMODE, OnSelchangeSoundMode)
-    ON_CBN_SELCHANGE(IDC_SPEAKER, OnSelchangeSpeaker)
-    ON_BN_CLICKED(IDC_LIGHTMAP, OnLightmap)
-    ON_BN_CLICKED(IDC_VOODOO, OnVoodoo)
-    ON_CBN_SELCHANGE(IDC_SOUNDBITS, OnSelchangeSoundBits)
-    ON_CBN_SELCHANGE(IDC_FREQUENCY, OnSelchangeFrequency)
-    ON_BN_CLICKED(IDC_FULLSCREEN, OnFullScreen)
-    ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_SPRITE_DETAIL, OnReleasedCaptureSprite)
-    ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_TEXTURE_DETAIL, OnReleasedCaptureTexture)
-    ON_CBN_SELCHANGE(IDC_CHANNELS, OnSelchangeChannels)
-    ON_BN_CLICKED(IDC_FOG, OnFog)
+    ON_CBN_SELCHANGE(IDC_DEVICE, &CSetupDlg::OnSelchangeDevice)
+    ON_CBN_SELCHANGE(IDC_RESOLUTION, &CSetupDlg::OnSelchangeResolution)
+    ON_CBN_SELCHANGE(IDC_SOUNDMODE, &CSetupDlg::OnSelchangeSoundMode)
+    ON_CBN_SELCHANGE(IDC_SPEAKER, &CSetupDlg::OnSelchangeSpeaker)
+    ON_BN_CLICKED(IDC_LIGHTMAP, &CSetupDlg::OnLightmap)
+    ON_BN_CLICKED(IDC_VOODOO, &CSetupDlg::OnVoodoo)
+    ON_CBN_SELCHANGE(IDC_SOUNDBITS, &CSetupDlg::OnSelchangeSoundBits)
+    ON_CBN_SELCHANGE(IDC_FREQUENCY, &CSetupDlg::OnSelchangeFrequency)
+    ON_BN_CLICKED(IDC_FULLSCREEN, &CSetupDlg::OnFullScreen)
+    ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_SPRITE_DETAIL, &CSetupDlg::OnReleasedCaptureSprite)
+    ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_TEXTURE_DETAIL, &CSetupDlg::OnReleasedCaptureTexture)
+    ON_CBN_SELCHANGE(IDC_CHANNELS, &CSetupDlg::OnSelchangeChannels)
+    ON_BN_CLICKED(IDC_FOG, &CSetupDlg::OnFog)
 END_MESSAGE_MAP()
 
 CSetupDlg::CSetupDlg(CWnd* parent)
@@ -94,21 +93,13 @@ const DisplayDeviceRecord* CSetupDlg::HardwareDeviceAt(int position)
 
 void CSetupDlg::FillResolutionList(const DisplayDeviceRecord& device)
 {
-    // Only modes that have a row are listed, so every item keeps its meaning.
-    int row = 0;
-    for (uint32_t i = 0; i < device.modeCount && row < kModeChoiceRows; ++i) {
-        const DDSURFACEDESC2& mode = device.modes[i];
-        if (!IsListedMode(mode))
-            continue;
+    // The list and the mode-choice rows come from one walk, so every item has its row.
+    WriteResolutionRows(device, [this](uint32_t, const DDSURFACEDESC2& mode) {
         char text[48];
         std::snprintf(text, sizeof(text), "%d x %d x %d", static_cast<int>(mode.dwWidth),
-                      static_cast<int>(mode.dwHeight), kListedModeDepth);
+                      static_cast<int>(mode.dwHeight), static_cast<int>(kListedModeBitCount));
         m_cbResolution.AddString(text);
-        ModeChoiceTable[row].width = static_cast<int32_t>(mode.dwWidth);
-        ModeChoiceTable[row].height = static_cast<int32_t>(mode.dwHeight);
-        ModeChoiceTable[row].bitPerPixel = kListedModeDepth;
-        ++row;
-    }
+    });
 }
 
 BOOL CSetupDlg::OnInitDialog()
@@ -164,12 +155,7 @@ void CSetupDlg::OnSelchangeDevice()
     s.deviceCnt = m_cbDevice.GetCurSel();
     m_cbResolution.ResetContent();
     if (const DisplayDeviceRecord* device = HardwareDeviceAt(s.deviceCnt)) {
-        // The name is terminated within its field; bytes after the terminator stay.
-        const size_t length = strnlen(device->name, sizeof(device->name) - 1);
-        std::memcpy(s.deviceName, device->name, length);
-        s.deviceName[length] = '\0';
-        std::memcpy(&s.guidDevice, &device->deviceGuidValue, sizeof(GUID));
-        std::memcpy(&s.guidDriver, &device->driverGuidValue, sizeof(GUID));
+        s.TakeDeviceIdentity(*device);
         FillResolutionList(*device);
     }
     m_cbResolution.SetCurSel(s.modeCnt);
@@ -180,7 +166,7 @@ void CSetupDlg::OnSelchangeResolution()
     SetupSettings& s = g_setupSettings;
     s.modeCnt = m_cbResolution.GetCurSel();
     // Without a selection the mode stays as it was: there is no row to read.
-    if (s.modeCnt < 0 || s.modeCnt >= kModeChoiceRows)
+    if (!IsModeChoiceRow(s.modeCnt))
         return;
     const ModeChoice& row = ModeChoiceTable[s.modeCnt];
     s.bitPerPixel = row.bitPerPixel;
@@ -220,7 +206,7 @@ void CSetupDlg::OnOK()
 
 void CSetupDlg::OnPaint()
 {
-    if (!IsIconic(m_hWnd)) {
+    if (!IsIconic()) {
         Default();
         return;
     }
@@ -229,10 +215,10 @@ void CSetupDlg::OnPaint()
     const int cxIcon = GetSystemMetrics(SM_CXICON);
     const int cyIcon = GetSystemMetrics(SM_CYICON);
     RECT rect;
-    GetClientRect(m_hWnd, &rect);
+    GetClientRect(&rect);
     const int x = (rect.right - rect.left - cxIcon + 1) / 2;
     const int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
-    DrawIcon(dc.m_hDC, x, y, m_hIcon);
+    dc.DrawIcon(x, y, m_hIcon);
 }
 
 HCURSOR CSetupDlg::OnQueryDragIcon()
