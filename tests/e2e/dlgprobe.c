@@ -24,8 +24,9 @@ static HWND find_dialog(int wait_ms)
 {
     int waited = 0;
     for (;;) {
+        /* Visible only once its initialisation is over. */
         HWND h = FindWindowA("#32770", "Tavelkin Setup");
-        if (h || waited >= wait_ms)
+        if ((h && IsWindowVisible(h)) || waited >= wait_ms)
             return h;
         Sleep(100);
         waited += 100;
@@ -104,7 +105,14 @@ int main(int argc, char **argv)
     const char *path = getenv("DLGPROBE_OUT");
     const char *desktop = getenv("DLGPROBE_DESKTOP");
     if (desktop) {
-        HDESK d = OpenDesktopA(desktop, 0, FALSE, GENERIC_ALL);
+        /* The desktop appears with the program that is being started. */
+        HDESK d = NULL;
+        int waited;
+        for (waited = 0; !d && waited < 30000; waited += 100) {
+            d = OpenDesktopA(desktop, 0, FALSE, GENERIC_ALL);
+            if (!d)
+                Sleep(100);
+        }
         if (!d || !SetThreadDesktop(d))
             return 4;
     }

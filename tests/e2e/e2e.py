@@ -30,6 +30,15 @@ IDC_CHANNELS, IDC_FOG = 1017, 1018
 REG_SZ, REG_BINARY, REG_DWORD = 1, 3, 4
 
 ARGS = None
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+START = time.monotonic()
+
+
+def trace(what):
+    if os.environ.get("E2E_TRACE"):
+        print("%7.2f s  %s" % (time.monotonic() - START, what), file=sys.stderr, flush=True)
 
 
 def pe_arch(path):
@@ -57,18 +66,20 @@ class Wine:
 
     @staticmethod
     def template(tree):
+        """A prefix made once per build tree the way every test prefix is made."""
         path = os.path.join(tree, "e2e", "template")
         if not os.path.exists(os.path.join(path, "system.reg")):
             shutil.rmtree(path, ignore_errors=True)
-            env = dict(os.environ, WINEPREFIX=path, WINEDEBUG="-all", WINEARCH="win64",
-                       WINEDLLOVERRIDES="mscoree,mshtml=")
-            subprocess.run(["/usr/lib/wine/wine64", "wineboot", "-i"], env=env,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-            subprocess.run(["/usr/lib/wine/wineserver64", "-w"], env=env, timeout=120)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            env = dict(os.environ, TAVELKIN_WINEPREFIX=path)
+            subprocess.run([os.path.join(ROOT, "scripts", "wine-exec"), os.path.join(tree, "tools", "arch-probe.exe")],
+                           env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+            subprocess.run(["/usr/lib/wine/wineserver64", "-w"], env=dict(os.environ, WINEPREFIX=path), timeout=120)
         return path
 
     def fresh(self):
         """A new prefix: hard links to the template's files, own registry files."""
+        trace("fresh prefix " + self.prefix)
         self.kill()
         shutil.rmtree(self.prefix, ignore_errors=True)
         shutil.rmtree(self.workdir, ignore_errors=True)
@@ -95,6 +106,7 @@ class Wine:
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def probe(self, *args):
+        trace("probe " + " ".join(args))
         env = dict(self.env, DLGPROBE_DESKTOP=DESKTOP)
         code, out = self.run(os.path.join(self.tree, "tests", "e2e", "dlgprobe.exe"), *args, env=env)
         if code != 0:
@@ -102,6 +114,7 @@ class Wine:
         return out
 
     def wait_until_idle(self, timeout=60):
+        trace("wait until idle")
         subprocess.run(["/usr/lib/wine/wineserver64", "-w"], env=self.env, timeout=timeout)
 
     def kill(self):
@@ -111,6 +124,7 @@ class Wine:
 
     def registry(self):
         """{name: (type, bytes)} and the key's last write time; None when there is no key."""
+        trace("registry")
         code, out = self.run(os.path.join(self.tree, "tests", "e2e", "regdump.exe"), KEY)
         if code == 3:
             return None, None
@@ -243,6 +257,7 @@ class PlayerRuns(unittest.TestCase):
         return (int(m.group(1)), int(m.group(2))) if m else (0, 0)
 
     def xdo(self, *args):
+        trace("xdotool " + " ".join(str(a) for a in args))
         subprocess.run(["xdotool"] + [str(a) for a in args], check=True)
         time.sleep(0.25)
 
@@ -279,6 +294,7 @@ class PlayerRuns(unittest.TestCase):
         l, t, r, b = self.rects[0]
         ox, oy = self.origin
         path = os.path.join(self.tree, "e2e", name)
+        trace("screenshot of %r at origin %r" % (self.rects[0], self.origin))
         subprocess.run(["import", "-window", "root", "-crop",
                         "%dx%d+%d+%d" % (r - l + 16, b - t + 16, ox + l - 8, oy + t - 8), "+repage", path],
                        check=True)
