@@ -4,12 +4,13 @@
 #   cmake -DNM=<nm> -DTREE=<build tree> -P every_executable_tracked.cmake
 cmake_minimum_required(VERSION 3.20)  # globbing does not follow symbolic links
 
-# The Wine prefix is left out: its drive links lead to the whole file system.
+# Wine prefixes are left out: they hold Wine's own programs, and their drive
+# links lead to the whole file system.
 file(GLOB children LIST_DIRECTORIES true "${TREE}/*")
 set(executables)
 foreach(child IN LISTS children)
   get_filename_component(name "${child}" NAME)
-  if(name MATCHES "^wineprefix|^CMakeFiles$|^Testing$")
+  if(name MATCHES "^wineprefix|^e2e$|^CMakeFiles$|^Testing$")
     continue()
   endif()
   if(IS_DIRECTORY "${child}")
