@@ -14,6 +14,15 @@ CSetupDlg* g_dialog;
 const std::function<void(CSetupDlg&)>* g_steps;
 UINT_PTR g_startTimer;
 UINT_PTR g_watchdog;
+LRESULT g_initResult;
+
+LRESULT CALLBACK WatchInit(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPRETSTRUCT* msg = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && msg->message == WM_INITDIALOG && g_dialog && msg->hwnd == g_dialog->m_hWnd)
+        g_initResult = msg->lResult;
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 void Abandon(const std::string& why)
 {
@@ -26,7 +35,7 @@ void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD)
 {
     ::KillTimer(nullptr, g_watchdog);
     g_watchdog = 0;
-    Abandon("the dialog was still open a second after its steps");
+    Abandon("the dialog was still open two seconds after its steps");
 }
 
 // Thread timers come through the modal loop, so this runs once the dialog takes input.
@@ -36,7 +45,6 @@ void CALLBACK Start(HWND, UINT, UINT_PTR, DWORD)
         return;
     ::KillTimer(nullptr, g_startTimer);
     g_startTimer = 0;
-    g_watchdog = ::SetTimer(nullptr, 0, 1000, Watchdog);
     try {
         (*g_steps)(*g_dialog);
     } catch (const std::exception& e) {
@@ -45,7 +53,9 @@ void CALLBACK Start(HWND, UINT, UINT_PTR, DWORD)
         return Abandon("a step threw");
     }
     if (::testing::Test::HasFatalFailure())
-        Abandon("a step failed");
+        return Abandon("a step failed");
+    // Timers come after the posted input that ends the dialog.
+    g_watchdog = ::SetTimer(nullptr, 0, 2000, Watchdog);
 }
 
 } // namespace
@@ -56,6 +66,9 @@ INT_PTR RunSetupDialog(const std::function<void(CSetupDlg&)>& steps)
     g_dialog = &dialog;
     g_steps = &steps;
     g_startTimer = ::SetTimer(nullptr, 0, 1, Start);
+    g_initResult = 0xdeadbeef;
+    HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, WatchInit, nullptr, ::GetCurrentThreadId());
+    EXPECT_NE(nullptr, hook);
     INT_PTR end = -1;
     try {
         end = dialog.DoModal();
@@ -67,9 +80,15 @@ INT_PTR RunSetupDialog(const std::function<void(CSetupDlg&)>& steps)
             ::KillTimer(nullptr, *timer);
         *timer = 0;
     }
+    ::UnhookWindowsHookEx(hook);
     g_dialog = nullptr;
     g_steps = nullptr;
     return end;
+}
+
+LRESULT InitDialogResult()
+{
+    return g_initResult;
 }
 
 void EndWith(WPARAM key)

@@ -20,6 +20,10 @@ constexpr INT_PTR kAbandoned = 0x5a5a;
 // dialog open gets it ended with kAbandoned, so no test hangs.
 INT_PTR RunSetupDialog(const std::function<void(CSetupDlg&)>& steps);
 
+// What the dialog's window procedure returned for WM_INITDIALOG in the last run: TRUE lets the
+// platform put the focus on the first tab stop.
+LRESULT InitDialogResult();
+
 // Posts a key press to the focused control, as the keyboard does: Enter and Escape go through
 // the dialog manager to the default button or IDCANCEL.
 void EndWith(WPARAM key);

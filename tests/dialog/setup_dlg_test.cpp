@@ -34,6 +34,12 @@ Rows SentinelRows()
     return rows;
 }
 
+void ResetRows()
+{
+    const Rows sentinel = SentinelRows();
+    std::memcpy(ModeChoiceTable, sentinel.data(), sizeof ModeChoiceTable);
+}
+
 Rows Overlay(Rows rows, const std::vector<ModeChoice>& listed)
 {
     for (size_t r = 0; r < listed.size(); ++r)
@@ -141,8 +147,7 @@ protected:
         ASSERT_EQ(TRUE, RegisterCommonControlClasses());
         m_savedSettings = g_setupSettings;
         std::memcpy(m_savedRows, ModeChoiceTable, sizeof m_savedRows);
-        const Rows sentinel = SentinelRows();
-        std::memcpy(ModeChoiceTable, sentinel.data(), sizeof ModeChoiceTable);
+        ResetRows();
         SetSettingsRegistry(&m_registry);
     }
     void TearDown() override
@@ -183,8 +188,7 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndChangesNothing)
     for (const Case& c : cases) {
         const SetupSettings before = Stored(c.numbers);
         g_setupSettings = before;
-        const Rows sentinel = SentinelRows();
-        std::memcpy(ModeChoiceTable, sentinel.data(), sizeof ModeChoiceTable);
+        ResetRows();
         m_registry.ClearLog();
         const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
             ExpectSameSettings(before, g_setupSettings, c.name);
@@ -251,7 +255,7 @@ TEST_F(SetupDialogTest, OkWithoutASelectableDeviceOrModeStoresMinusOneAndKeepsTh
             FillDevices(table, false);
         SetupSettings before = Stored({0, 1234, 567, 24, c.deviceCnt, c.modeCnt, 1, 0, 5, 2, 1, 1, 7, 9, 1, 1});
         g_setupSettings = before;
-        std::memcpy(ModeChoiceTable, SentinelRows().data(), sizeof ModeChoiceTable);
+        ResetRows();
         m_registry.ClearLog();
         const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
             EXPECT_EQ(c.modeItems, Items(d.m_cbResolution).size()) << c.name;
@@ -370,7 +374,7 @@ TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsTheRow)
 
     // To a device with more modes, the same device again, a resolution, then back.
     g_setupSettings = before;
-    std::memcpy(ModeChoiceTable, SentinelRows().data(), sizeof ModeChoiceTable);
+    ResetRows();
     end = RunSetupDialog([&](CSetupDlg& d) {
         Key(d.m_cbDevice.m_hWnd, VK_END);
         SetupSettings expected = before;
@@ -384,7 +388,7 @@ TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsTheRow)
         std::memset(g_setupSettings.deviceName, 'q', sizeof g_setupSettings.deviceName - 1);
         std::memset(&g_setupSettings.guidDevice, 0xee, 32);
         d.m_cbResolution.AddString("stale item");
-        std::memcpy(ModeChoiceTable, SentinelRows().data(), sizeof ModeChoiceTable);
+        ResetRows();
         Key(d.m_cbDevice.m_hWnd, VK_END);
         std::memset(expected.deviceName, 'q', sizeof expected.deviceName - 1);
         TakeIdentity(expected, "Third HAL", kThirdGuid, kThirdDriver);
@@ -438,9 +442,10 @@ TEST_F(SetupDialogTest, MoreThanFortyModesListTheFirstForty)
         const std::vector<std::string> items = Items(d.m_cbResolution);
         ASSERT_EQ(40u, items.size());
         for (size_t r = 0; r < items.size(); ++r) {
+            const ModeChoice& row = ModeChoiceTable[r];
             char text[48];
-            std::snprintf(text, sizeof text, "%d x %d x %d", static_cast<int>(ModeChoiceTable[r].width),
-                          static_cast<int>(ModeChoiceTable[r].height), static_cast<int>(ModeChoiceTable[r].bitPerPixel));
+            std::snprintf(text, sizeof text, "%d x %d x %d", static_cast<int>(row.width), static_cast<int>(row.height),
+                          static_cast<int>(row.bitPerPixel));
             EXPECT_EQ(text, items[r]) << "item " << r;
         }
         ExpectRows(Overlay(SentinelRows(), manyRows), "Many");
@@ -493,6 +498,7 @@ TEST_F(SetupDialogRegistryTest, EnterRightAfterOpeningSavesAllTwentyValues)
         EndWith(VK_RETURN);
     });
     EXPECT_EQ(IDOK, end);
+    EXPECT_EQ(TRUE, InitDialogResult());
     EXPECT_NE(nullptr, ok);
     EXPECT_EQ(ok, focus);
     SetupSettings expected = before;
