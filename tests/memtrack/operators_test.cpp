@@ -122,17 +122,21 @@ TEST_F(OperatorsTest, OverAlignedFormsHonourTheirAlignment)
 TEST_F(OperatorsTest, OverAlignedReleaseOfAnAddressNotHeldIsLogged)
 {
     alignas(64) static unsigned char foreign[128];
+    heap.arenaSize = 1 + 32;
+    unsigned char* small = static_cast<unsigned char*>(::operator new(1));
+    ASSERT_EQ(ArenaSlot(0) + 16, small);
     unsigned char* body = static_cast<unsigned char*>(::operator new(100, std::align_val_t(64)));
     uint32_t inUse = CountTrackedBlocks();
     ::operator delete(Opaque(foreign), std::align_val_t(64));
-    ::operator delete(Opaque(body + 16), std::align_val_t(64));  // misaligned
-    ::operator delete(Opaque(body + 64), std::align_val_t(64));  // aligned, inside the block
+    ::operator delete(Opaque(body + 16), std::align_val_t(64));   // misaligned
+    ::operator delete(Opaque(small + 48), std::align_val_t(64));  // aligned, past a body close below
     EXPECT_EQ(0u, heap.releases);
     EXPECT_EQ(inUse, CountTrackedBlocks());
     EXPECT_EQ(std::string(kNeverAllocatedLine) + kNeverAllocatedLine + kNeverAllocatedLine, Log());
     EXPECT_EQ(PatternHex(freshFillPattern, 100), HexBytes(body, 100));
     ::operator delete(body, std::align_val_t(64));
-    EXPECT_EQ(inUse - 1, CountTrackedBlocks());
+    ::operator delete(small);
+    EXPECT_EQ(inUse - 2, CountTrackedBlocks());
 }
 
 int handlerCalls;

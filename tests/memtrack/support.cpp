@@ -17,7 +17,7 @@ ScriptedHeap heap;
 namespace {
 
 constexpr std::size_t kArenaStride = 65536;
-alignas(16) unsigned char arena[2 * kArenaStride];
+alignas(64) unsigned char arena[2 * kArenaStride];
 
 void* ScriptedAllocate(std::size_t size)
 {

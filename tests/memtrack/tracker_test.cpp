@@ -42,7 +42,7 @@ std::vector<void*> DrainSpareRecords()
 {
     std::vector<void*> blocks;
     blocks.reserve(CountSpareUnits());  // takes a record itself
-    while (spareUnitList != nullptr)
+    while (spareUnitList != nullptr && blocks.size() < blocks.capacity())
         blocks.push_back(::operator new(8));
     return blocks;
 }
@@ -212,7 +212,8 @@ TEST_F(TrackerTest, ReleaseOfAnAddressNotHeldIsOneLineAndNothingElse)
     const struct {
         const char* name;
         void* address;
-    } cases[] = {{"released twice", freedAgain}, {"from malloc", foreign}, {"inside a body", body + 16}};
+    } cases[] = {{"released twice", freedAgain}, {"from malloc", foreign}, {"inside a body", body + 1},
+                 {"inside a body, its next bucket", body + 16}};
     for (const auto& c : cases) {
         std::remove("memory.log");
         State before = TrackerState();
