@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -101,14 +102,11 @@ void MemtrackTest::WriteLog(const std::string& bytes)
 
 std::string HexBytes(const void* data, std::size_t length)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
     std::string text;
     for (std::size_t i = 0; i < length; ++i) {
-        if (i != 0)
-            text += ' ';
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
+        char byte[4];
+        std::snprintf(byte, sizeof byte, i != 0 ? " %02X" : "%02X", static_cast<const unsigned char*>(data)[i]);
+        text += byte;
     }
     return text;
 }

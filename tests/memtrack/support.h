@@ -18,9 +18,10 @@ const char kOutOfMemoryLine[] = "Request for allocation failed. Out of memory.\r
 
 constexpr std::size_t kUnitBlockBytes = sizeof(AllocationUnit) * kUnitsPerBlock;
 
-// The tracker's heap seam during a test. It refuses requests of refuseSize,
-// serves requests of arenaSize from two arena slots 65536 bytes apart (bodies
-// that share a hash chain), and copies the block at watch when it is given back.
+// The tracker's heap seam during a test. It refuses requests of refuseSize (0
+// unless set: only a padded size that wrapped round is that small), serves
+// requests of arenaSize from two arena slots 65536 bytes apart (bodies that
+// share a hash chain), and copies the block at watch when it is given back.
 struct ScriptedHeap {
     unsigned requests, unitBlockRequests, refused, releases;
     std::size_t lastRequestSize, refuseSize, arenaSize, watchLength;
