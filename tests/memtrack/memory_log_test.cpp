@@ -1,187 +1,105 @@
-// "memory.log": the exact bytes of its lines, the once-per-run reset (in this
-// process through the flag, and in fresh processes), and files it cannot write.
-#include <gtest/gtest.h>
-
+// "memory.log": the exact bytes of its lines, and in fresh processes its
+// once-per-run reset and a directory it cannot write. The executable's main
+// runs those fresh processes' actions.
 #include <cstring>
-#include <string>
+#include <filesystem>
+#include <new>
+#include <unistd.h>
 
 #include "memtrack/memory_log.h"
-#include "memtrack/memtrack.h"
-#include "test_support.h"
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "support.h"
 
 namespace {
 
-class MemoryLogTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(scratch_.ok()) << "no scratch directory";
-        savedResetPending_ = memoryLogResetPending;
-        memoryLogResetPending = false;
-    }
-    void TearDown() override { memoryLogResetPending = savedResetPending_; }
+using MemoryLogTest = MemtrackTest;
 
-    std::string Log()
-    {
-        std::string bytes = "<no file>";
-        if (!ReadFileBytes("memory.log", &bytes))
-            return "<no file>";
-        return bytes;
-    }
-
-    ScratchDirectory scratch_;
-    bool savedResetPending_ = false;
-};
-
-TEST_F(MemoryLogTest, EachWriteAppendsOneFormattedLineEndedByCrLf)
+TEST_F(MemoryLogTest, EachWriteAppendsItsTextUntranslatedAndCrLf)
 {
-    WriteMemoryLog("%s %d %c %u", "block", -12, 'z', 0xdeadbeefu);
-    EXPECT_EQ("block -12 z 3735928559\r\n", Log());
-    EXPECT_STREQ("block -12 z 3735928559", memoryLogLine);
+    WriteMemoryLog("%s %d\n%u\r\x1a", "block", -12, 0xdeadbeefu);
     WriteMemoryLog("second");
-    EXPECT_EQ("block -12 z 3735928559\r\nsecond\r\n", Log());
+    EXPECT_EQ("block -12\n3735928559\r\x1a\r\nsecond\r\n", Log());
 }
 
-TEST_F(MemoryLogTest, TextIsWrittenUntranslated)
+TEST_F(MemoryLogTest, TextLongerThan2047CharactersIsCut)
 {
-    WriteMemoryLog("a\nb\r%s", "\x1a" "c");
-    EXPECT_EQ("61 0A 62 0D 1A 63 0D 0A", HexBytes(Log().data(), Log().size()));
+    std::string text(3000, 'x');
+    text[2046] = 'L';
+    WriteMemoryLog("%s", text.c_str());
+    EXPECT_EQ(text.substr(0, 2047) + "\r\n", Log());
 }
 
-TEST_F(MemoryLogTest, LongestTrackerMessageAddsFiftyEightBytes)
+TEST_F(MemoryLogTest, EachRunWithFailuresStartsAFreshFile)
 {
-    const char message[] = "Unable to allocate RAM for internal memory tracking data";
-    ASSERT_EQ(56u, std::strlen(message));
-    ASSERT_TRUE(WriteFileBytes("memory.log", "earlier\r\n"));
-    WriteMemoryLog("%s", message);
-    EXPECT_EQ(9u + 58u, Log().size());
-    EXPECT_EQ(std::string("earlier\r\n") + message + "\r\n", Log());
+    WriteLog(std::string(kNeverAllocatedLine) + "stale\r\n");
+    ASSERT_EQ(0, RunLogChild("double-delete alloc too-big"));
+    EXPECT_EQ(std::string(kNeverAllocatedLine) + kOutOfMemoryLine, Log());
+    ASSERT_EQ(0, RunLogChild("too-big"));
+    EXPECT_EQ(kOutOfMemoryLine, Log());
 }
 
-TEST_F(MemoryLogTest, TextLongerThanTheLineBufferIsCut)
+TEST_F(MemoryLogTest, RunWithoutFailuresLeavesTheFileAsItWas)
 {
-    std::string longText(3000, 'x');
-    longText[2046] = 'L';
-    longText[2047] = 'C';
-    WriteMemoryLog("%s", longText.c_str());
-    EXPECT_EQ(2047u, std::strlen(memoryLogLine));
-    EXPECT_EQ(longText.substr(0, 2047) + "\r\n", Log());
-    WriteMemoryLog("%s", std::string(2047, 'y').c_str());
-    EXPECT_EQ(2047u + 2 + 2047 + 2, Log().size());
+    ASSERT_EQ(0, RunLogChild("alloc"));
+    EXPECT_EQ("<none>", Log());
+    WriteLog("earlier\r\npartial");
+    ASSERT_EQ(0, RunLogChild("alloc"));
+    EXPECT_EQ("earlier\r\npartial", Log());
 }
 
-TEST_F(MemoryLogTest, FirstWriteOfARunReplacesAnEarlierFile)
-{
-    ASSERT_TRUE(WriteFileBytes("memory.log", "from an earlier run\r\n"));
-    memoryLogResetPending = true;
-    WriteMemoryLog("first");
-    EXPECT_FALSE(memoryLogResetPending);
-    EXPECT_EQ("first\r\n", Log());
-    WriteMemoryLog("second");
-    EXPECT_EQ("first\r\nsecond\r\n", Log());
-}
-
-TEST_F(MemoryLogTest, ResetMemoryLogActsOnlyWhilePending)
-{
-    ASSERT_TRUE(WriteFileBytes("memory.log", "kept"));
-    ResetMemoryLog();
-    EXPECT_EQ("kept", Log());
-    memoryLogResetPending = true;
-    ResetMemoryLog();
-    EXPECT_FALSE(memoryLogResetPending);
-    EXPECT_EQ("<no file>", Log());
-    // Nothing to delete is not a failure either.
-    memoryLogResetPending = true;
-    ResetMemoryLog();
-    EXPECT_FALSE(memoryLogResetPending);
-}
-
-TEST_F(MemoryLogTest, UnopenableFileDropsTheLineAndStillEndsTheReset)
-{
-    ASSERT_TRUE(BlockMemoryLog());
-    memoryLogResetPending = true;
-    WriteMemoryLog("dropped %d", 1);
-    WriteMemoryLog("dropped %d", 2);
-    EXPECT_FALSE(memoryLogResetPending);
-    EXPECT_TRUE(IsDirectory("memory.log"));
-    std::string kept;
-    EXPECT_TRUE(ReadFileBytes("memory.log/keep", &kept) || ReadFileBytes("memory.log\\keep", &kept));
-    EXPECT_EQ("keep", kept);
-    EXPECT_STREQ("dropped 2", memoryLogLine);
-}
-
-TEST_F(MemoryLogTest, WritingAllocatesNothingThroughTheGlobalOperators)
-{
-    uint32_t before = allocationCounter;
-    uint32_t inUse = CountTrackedBlocks();
-    memoryLogResetPending = true;
-    WriteMemoryLog("%s %d", "counted", 3);
-    WriteMemoryLog("again");
-    EXPECT_EQ(before, allocationCounter);
-    EXPECT_EQ(inUse, CountTrackedBlocks());
-    EXPECT_EQ("counted 3\r\nagain\r\n", Log());
-}
-
-// Fresh processes: the reset flag starts set in each run.
-TEST_F(MemoryLogTest, TwoFailuresInARunLeaveExactlyTheirTwoLines)
-{
-    ASSERT_TRUE(WriteFileBytes("memory.log", "Request to deallocate RAM that was never allocated\r\nstale\r\n"));
-    ASSERT_EQ(0, RunLogChild({"alloc", "double-delete", "alloc", "refuse-padded"}));
-    EXPECT_EQ("Request to deallocate RAM that was never allocated\r\n"
-              "Request for allocation failed. Out of memory.\r\n",
-              Log());
-    // The next run starts afresh again.
-    ASSERT_EQ(0, RunLogChild({"refuse-padded"}));
-    EXPECT_EQ("Request for allocation failed. Out of memory.\r\n", Log());
-}
-
-TEST_F(MemoryLogTest, RunWithoutFailuresLeavesAnEarlierFileUntouched)
-{
-    const std::string earlier = "Request to deallocate RAM that was never allocated\r\npartial line";
-    ASSERT_TRUE(WriteFileBytes("memory.log", earlier));
-    ASSERT_EQ(0, RunLogChild({"alloc", "alloc"}));
-    EXPECT_EQ(earlier, Log());
-}
-
-TEST_F(MemoryLogTest, RunWithoutFailuresCreatesNoFile)
-{
-    ASSERT_EQ(0, RunLogChild({"alloc"}));
-    EXPECT_EQ("<no file>", Log());
-}
-
-TEST_F(MemoryLogTest, RunInAnUnwritableDirectoryGoesOnWithoutItsLines)
-{
-    ASSERT_TRUE(BlockMemoryLog());
-    EXPECT_EQ(0, RunLogChild({"double-delete", "refuse-padded", "alloc"}));
-    EXPECT_TRUE(IsDirectory("memory.log"));
-}
-
-TEST_F(MemoryLogTest, RunInADirectoryItMayNotWriteGoesOnWithoutItsLines)
+TEST_F(MemoryLogTest, RunInADirectoryItCannotWriteGoesOnWithoutItsLines)
 {
 #ifdef _WIN32
-    GTEST_SKIP() << "no permissions to take away under Wine; a blocked memory.log stands in";
+    GTEST_SKIP() << "no permissions to take away under Wine";
 #else
-    ASSERT_EQ(0, chmod(".", 0755));  // the child may come in as another user
-    ASSERT_TRUE(MakeDirectory("locked"));
-    ASSERT_EQ(0, chmod("locked", 0555));
-    ASSERT_EQ(0, chdir("locked"));
-    int code = RunLogChild({"double-delete", "refuse-padded", "alloc"}, geteuid() == 0);
-    bool written = access("memory.log", F_OK) == 0;
-    ASSERT_EQ(0, chdir(".."));
+    using std::filesystem::perms;
+    std::filesystem::permissions(".", perms(0755));  // the child may run as nobody
+    std::filesystem::create_directory("locked");
+    std::filesystem::permissions("locked", perms(0555));
+    std::filesystem::current_path("locked");
+    int code = RunLogChild("double-delete too-big alloc", geteuid() == 0);
+    bool written = std::filesystem::exists("memory.log");
+    std::filesystem::current_path("..");
     EXPECT_EQ(0, code);
     EXPECT_FALSE(written);
 #endif
 }
 
-TEST_F(MemoryLogTest, TheTwoHundredFiftySeventhRecordNeedsASecondUnitBlock)
+// A fresh process: each action must behave as promised; else 10 + its index.
+int RunLogChildActions(int count, char** actions)
 {
-    EXPECT_EQ(0, RunLogChild({"unit-blocks"}));
-    EXPECT_EQ("<no file>", Log());
+    for (int i = 0; i < count; ++i) {
+        bool ok = false;
+        if (std::strcmp(actions[i], "alloc") == 0) {
+            int* number = new int(7);
+            ok = FindAllocationUnit(number) != nullptr;
+            delete number;
+        } else if (std::strcmp(actions[i], "double-delete") == 0) {
+            void* block = ::operator new(16);
+            void* again = Opaque(block);
+            ::operator delete(block);
+            uint32_t inUse = CountTrackedBlocks();
+            ::operator delete(again);
+            ok = CountTrackedBlocks() == inUse;
+        } else if (std::strcmp(actions[i], "too-big") == 0) {
+            static volatile std::size_t size = 0xFFFFFFF0u;  // + 32 does not fit 32 bits
+            try {
+                ::operator delete(::operator new(size));
+            } catch (const std::bad_alloc&) {
+                ok = true;
+            }
+        }
+        if (!ok)
+            return 10 + i;
+    }
+    return 0;
 }
 
 }  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && std::strcmp(argv[1], "--log-child") == 0)
+        return RunLogChildActions(argc - 2, argv + 2);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
