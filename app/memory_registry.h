@@ -16,25 +16,12 @@ const char* RegistryOpName(RegistryOp op);
 
 // One call as the caller made it, and what it got back.
 struct RegistryCall {
-    explicit RegistryCall(RegistryOp callOp) : op(callOp) {}
-
     RegistryOp op;
-    HKEY key = nullptr;          // Open/Create: the root; otherwise the handle passed
-    std::string name;            // Open/Create: the sub-key; Query/Set: the value name
-    DWORD options = 0;           // Open/Create
-    REGSAM access = 0;           // Open/Create
-    DWORD reserved = 0;          // Create/Set: the reserved argument; Query: 1 when a pointer was passed
-    bool classGiven = false;     // Create
-    bool securityGiven = false;  // Create
-    bool typeRequested = false;  // Query: a type pointer was passed
-    bool dataGiven = false;      // Query/Set: a data pointer was passed
-    DWORD type = 0;              // Set: the type sent
-    DWORD size = 0;              // Query: the buffer size passed; Set: the data size passed
-    std::vector<BYTE> data;      // Set: the bytes sent
-    bool unterminatedText = false; // Set: a string type whose last byte is not zero
-    bool injected = false;       // the failure was asked for with FailCall
-    LONG result = ERROR_SUCCESS;
-    HKEY handle = nullptr;       // Open/Create: the handle returned
+    std::string name;    // Open/Create: the sub-key; Query/Set: the value name
+    DWORD type;          // Set: the type sent
+    DWORD size;          // Query: the buffer size passed; Set: the data size passed
+    LONG result;
+    bool injected;       // the failure was asked for with FailCall
 };
 
 struct StoredValue {
@@ -44,12 +31,10 @@ struct StoredValue {
 
 // Keys are addressed by a predefined root and a sub-key path, compared without regard to case
 // as the registry does; there is no hierarchy (creating a key does not create its parents).
-// Values keep the order in which they were first set.
+// Values keep the order in which they were first set. A handle allows reads with
+// KEY_QUERY_VALUE and writes with KEY_SET_VALUE in its access.
 class MemoryRegistry final : public SettingsRegistry {
 public:
-    MemoryRegistry();
-    ~MemoryRegistry() override;
-
     LONG OpenKey(HKEY root, const char* subKey, DWORD options, REGSAM access, HKEY* result) override;
     LONG CreateKey(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options, REGSAM access,
                    const SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition) override;
@@ -60,50 +45,43 @@ public:
     LONG CloseKey(HKEY key) override;
 
     // The store, seen from outside the calls (nothing here is logged).
-    bool HasKey(HKEY root, const std::string& path) const;
     void AddKey(HKEY root, const std::string& path);
-    void RemoveKey(HKEY root, const std::string& path);
     void PutValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
                   std::vector<BYTE> data);
     const StoredValue* FindValue(HKEY root, const std::string& path, const std::string& name) const;
     std::vector<std::string> ValueNames(HKEY root, const std::string& path) const;
 
-    // Makes call number `callNumber` (from 1) of `op` fail with `error` and no effect; the
-    // calls are counted per operation from construction or the last ClearLog.
+    // Makes call number `callNumber` (from 1) of `op` fail with `error` and no effect.
     void FailCall(RegistryOp op, unsigned callNumber, LONG error = ERROR_ACCESS_DENIED);
     // When set, a read of a value too large for the buffer fills the whole buffer with 0xcc
     // (Windows leaves the buffer undefined then; Wine leaves it alone).
     void SetScribbleOnMoreData(bool scribble) { m_scribble = scribble; }
 
     const std::vector<RegistryCall>& Calls() const { return m_calls; }
-    unsigned CallCount(RegistryOp op) const;
-    void ClearLog();
+    unsigned CallCount(RegistryOp op) const { return m_counts[static_cast<int>(op)]; }
     // Handles returned by Open/Create and not closed yet.
-    std::vector<HKEY> OpenHandles() const;
+    size_t OpenHandleCount() const { return m_handles.size(); }
 
 private:
-    struct Key {
-        std::vector<std::pair<std::string, StoredValue>> values;  // name as first set
-    };
+    using Key = std::vector<std::pair<std::string, StoredValue>>; // name as first set
     struct Handle {
         std::string keyId;
         REGSAM access;
     };
 
     static std::string KeyId(HKEY root, const std::string& path);
-    static bool IsPredefined(HKEY root);
-    Key* FindKey(const std::string& id);
-    const Key* FindKey(const std::string& id) const;
-    static StoredValue* FindIn(Key& key, const std::string& name);
-    bool Injected(RegistryOp op, RegistryCall& call);
-    LONG Finish(RegistryCall& call, LONG result);
+    const StoredValue* Find(const std::string& keyId, const std::string& name) const;
+    StoredValue& Put(const std::string& keyId, const std::string& name);
+    LONG Begin(RegistryOp op, const char* name, DWORD type, DWORD size);
+    LONG Finish(LONG result);
+    LONG OpenHandle(HKEY root, const char* subKey, REGSAM access, bool create, HKEY* result, DWORD* disposition);
 
     std::map<std::string, Key> m_keys;
     std::map<HKEY, Handle> m_handles;
-    uintptr_t m_nextHandle;
+    uintptr_t m_nextHandle = 0x7e10;
     std::vector<RegistryCall> m_calls;
-    unsigned m_counts[5];
+    unsigned m_counts[5] = {};
     std::vector<std::pair<RegistryOp, unsigned>> m_failures;
     std::vector<LONG> m_failureCodes;
-    bool m_scribble;
+    bool m_scribble = false;
 };

@@ -1,15 +1,17 @@
-// Shared by the settings tests: a display device table filled by hand, the stored format as the
-// tests expect it, and the expected defaults.
+// Shared by the settings tests: a device table filled by hand, the stored format as the tests
+// expect it, the expected records, and direct access to the settings key of the (throwaway)
+// Windows registry that bypasses the code under test.
 #pragma once
 
 #include "app/settings.h"
+#include "app/settings_store.h"
 #include "display/display_device_table.h"
 
 #include <windows.h>
 
-#include <cstddef>
-#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,14 +21,9 @@ namespace settings_test {
 
 inline DDSURFACEDESC2 Mode(DWORD width, DWORD height, DWORD bits)
 {
-    DDSURFACEDESC2 mode;
-    std::memset(&mode, 0, sizeof mode);
-    mode.dwSize = sizeof mode;
-    mode.dwFlags = DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
+    DDSURFACEDESC2 mode{};
     mode.dwWidth = width;
     mode.dwHeight = height;
-    mode.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
-    mode.ddpfPixelFormat.dwFlags = DDPF_RGB;
     mode.ddpfPixelFormat.dwRGBBitCount = bits;
     return mode;
 }
@@ -34,9 +31,8 @@ inline DDSURFACEDESC2 Mode(DWORD width, DWORD height, DWORD bits)
 inline GUID MakeGuid(uint8_t seed)
 {
     GUID guid;
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(&guid);
     for (unsigned i = 0; i < sizeof guid; ++i)
-        bytes[i] = static_cast<uint8_t>(seed + i * 7);
+        reinterpret_cast<uint8_t*>(&guid)[i] = static_cast<uint8_t>(seed + i * 7);
     return guid;
 }
 
@@ -45,81 +41,61 @@ class DeviceTable {
 public:
     DeviceTable() { Clear(); }
     ~DeviceTable() { Clear(); }
-    DeviceTable(const DeviceTable&) = delete;
-    DeviceTable& operator=(const DeviceTable&) = delete;
 
-    // Appends an accepted record. isHardware is the real flag value 0x80000, not 1.
-    DisplayDeviceRecord& Add(const char* name, bool hardware, const GUID& device, const GUID& driver,
-                             std::vector<DDSURFACEDESC2> modes)
+    // A name of 40 characters or more fills the field without a terminator.
+    void Add(const char* name, bool hardware, const GUID& device, const GUID& driver,
+             std::vector<DDSURFACEDESC2> modes)
     {
-        uint32_t index = g_displayDeviceTable.acceptedDeviceCount++;
-        g_displayDeviceTable.reportedDeviceCount++;
-        DisplayDeviceRecord& record = g_displayDeviceTable.records[index];
-        std::strncpy(record.name, name, 38);
-        record.isHardware = hardware ? 0x80000u : 0u;
+        DisplayDeviceRecord& record = g_displayDeviceTable.records[g_displayDeviceTable.acceptedDeviceCount++];
+        std::strncpy(record.name, name, sizeof record.name);
+        record.isHardware = hardware ? 0x80000u : 0u; // the real flag value, not 1
         record.deviceGuidValue = device;
         record.driverGuidValue = driver;
-        record.deviceGuid = &record.deviceGuidValue;
-        static const GUID zero{};
-        record.driverGuid = std::memcmp(&driver, &zero, sizeof zero) == 0 ? nullptr : &record.driverGuidValue;
         m_modes.push_back(std::move(modes));
         record.modes = m_modes.back().empty() ? nullptr : m_modes.back().data();
         record.modeCount = static_cast<uint32_t>(m_modes.back().size());
-        return record;
     }
 
-    static void Clear() { std::memset(&g_displayDeviceTable, 0, sizeof g_displayDeviceTable); }
-
 private:
+    static void Clear() { std::memset(&g_displayDeviceTable, 0, sizeof g_displayDeviceTable); }
     std::vector<std::vector<DDSURFACEDESC2>> m_modes;
 };
 
-inline void ResetModeChoiceTable(int32_t width = 640, int32_t height = 480, int32_t bits = 16)
+inline void ResetModeChoiceTable(int32_t value = 0)
 {
     for (ModeChoice& row : ModeChoiceTable)
-        row = ModeChoice{width, height, bits};
+        row = value != 0 ? ModeChoice{value, value, value} : ModeChoice{640, 480, 16};
 }
 
-// One stored value: name, registry type, and the field of SetupSettings it holds.
-struct FieldSpec {
+// One stored value: name, registry type, the field of SetupSettings, and the value a failed
+// read sets (-1: none, the field keeps what it held).
+struct StoredField {
     const char* name;
     DWORD type;
     size_t offset;
     size_t size;
-    bool isText;
-    bool hasFallback;
     int32_t fallback;
 };
 
-#define SETTINGS_TEST_FIELD(f) offsetof(SetupSettings, f), sizeof(SetupSettings::f)
+#define F(name, type, field, fallback) {name, type, offsetof(SetupSettings, field), sizeof(SetupSettings::field), fallback}
 // In the order in which a later run reads them.
-const FieldSpec kFields[20] = {
-    {"ISFULLSCREENMODE", REG_DWORD, SETTINGS_TEST_FIELD(isFullScreenMode), false, false, 0},
-    {"WIDTH", REG_DWORD, SETTINGS_TEST_FIELD(width), false, false, 0},
-    {"HEIGHT", REG_DWORD, SETTINGS_TEST_FIELD(height), false, false, 0},
-    {"BITPERPIXEL", REG_DWORD, SETTINGS_TEST_FIELD(bitPerPixel), false, false, 0},
-    {"DEVICECNT", REG_DWORD, SETTINGS_TEST_FIELD(deviceCnt), false, false, 0},
-    {"MODECNT", REG_DWORD, SETTINGS_TEST_FIELD(modeCnt), false, false, 0},
-    {"ISVOODOO", REG_DWORD, SETTINGS_TEST_FIELD(isVoodoo), false, false, 0},
-    {"ISLIGHTMAP", REG_DWORD, SETTINGS_TEST_FIELD(isLightmap), false, false, 0},
-    {"SPRITEMODE", REG_DWORD, SETTINGS_TEST_FIELD(spriteMode), false, true, 2},
-    {"TEXTUREMODE", REG_DWORD, SETTINGS_TEST_FIELD(textureMode), false, true, 2},
-    {"NUMSAMPLETYPE", REG_DWORD, SETTINGS_TEST_FIELD(numSampleType), false, true, 2},
-    {"FOG", REG_DWORD, SETTINGS_TEST_FIELD(fog), false, true, 1},
-    {"DEVICENAME", REG_SZ, SETTINGS_TEST_FIELD(deviceName), true, false, 0},
-    {"GUIDDEVICE", REG_BINARY, SETTINGS_TEST_FIELD(guidDevice), false, false, 0},
-    {"GUIDDRIVER", REG_BINARY, SETTINGS_TEST_FIELD(guidDriver), false, false, 0},
-    {"SOUNDMODE", REG_DWORD, SETTINGS_TEST_FIELD(soundMode), false, false, 0},
-    {"SPEAKERTYPE", REG_DWORD, SETTINGS_TEST_FIELD(speakerType), false, false, 0},
-    {"DIGITALRATETYPE", REG_DWORD, SETTINGS_TEST_FIELD(digitalRateType), false, false, 0},
-    {"DIGITALBITSTYPE", REG_DWORD, SETTINGS_TEST_FIELD(digitalBitsType), false, false, 0},
-    {"PROVIDERNAME", REG_SZ, SETTINGS_TEST_FIELD(providerName), true, false, 0},
+const StoredField kFields[20] = {
+    F("ISFULLSCREENMODE", REG_DWORD, isFullScreenMode, -1), F("WIDTH", REG_DWORD, width, -1),
+    F("HEIGHT", REG_DWORD, height, -1),                      F("BITPERPIXEL", REG_DWORD, bitPerPixel, -1),
+    F("DEVICECNT", REG_DWORD, deviceCnt, -1),                F("MODECNT", REG_DWORD, modeCnt, -1),
+    F("ISVOODOO", REG_DWORD, isVoodoo, -1),                  F("ISLIGHTMAP", REG_DWORD, isLightmap, -1),
+    F("SPRITEMODE", REG_DWORD, spriteMode, 2),               F("TEXTUREMODE", REG_DWORD, textureMode, 2),
+    F("NUMSAMPLETYPE", REG_DWORD, numSampleType, 2),         F("FOG", REG_DWORD, fog, 1),
+    F("DEVICENAME", REG_SZ, deviceName, -1),                 F("GUIDDEVICE", REG_BINARY, guidDevice, -1),
+    F("GUIDDRIVER", REG_BINARY, guidDriver, -1),             F("SOUNDMODE", REG_DWORD, soundMode, -1),
+    F("SPEAKERTYPE", REG_DWORD, speakerType, -1),            F("DIGITALRATETYPE", REG_DWORD, digitalRateType, -1),
+    F("DIGITALBITSTYPE", REG_DWORD, digitalBitsType, -1),    F("PROVIDERNAME", REG_SZ, providerName, -1),
 };
-#undef SETTINGS_TEST_FIELD
+#undef F
 
-inline const FieldSpec& Field(const std::string& name)
+inline const StoredField& Field(const std::string& name)
 {
-    for (const FieldSpec& field : kFields) {
+    for (const StoredField& field : kFields) {
         if (name == field.name)
             return field;
     }
@@ -127,45 +103,39 @@ inline const FieldSpec& Field(const std::string& name)
     return kFields[0];
 }
 
-inline const std::vector<std::string> kFirstRunPass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL",
-                                                        "DEVICECNT", "MODECNT", "ISVOODOO", "ISLIGHTMAP",
-                                                        "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
-inline const std::vector<std::string> kFirstRunPass2 = {"SOUNDMODE", "SPEAKERTYPE", "DIGITALRATETYPE",
-                                                        "DIGITALBITSTYPE", "PROVIDERNAME"};
-inline const std::vector<std::string> kSavePass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL",
-                                                    "DEVICECNT", "MODECNT", "ISVOODOO", "ISLIGHTMAP",
-                                                    "SPRITEMODE", "TEXTUREMODE", "FOG", "DEVICENAME",
-                                                    "GUIDDEVICE", "GUIDDRIVER"};
-inline const std::vector<std::string> kSavePass2 = {"SOUNDMODE", "SPEAKERTYPE", "DIGITALRATETYPE",
-                                                    "DIGITALBITSTYPE", "NUMSAMPLETYPE", "PROVIDERNAME"};
-inline const std::vector<std::string> kLoadPass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL",
-                                                    "DEVICECNT", "MODECNT", "ISVOODOO", "ISLIGHTMAP",
-                                                    "SPRITEMODE", "TEXTUREMODE", "NUMSAMPLETYPE", "FOG",
-                                                    "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
-inline const std::vector<std::string> kLoadPass2 = kFirstRunPass2;
+using Names = std::vector<std::string>;
+inline const Names kFirstRunPass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT", "MODECNT",
+                                     "ISVOODOO", "ISLIGHTMAP", "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
+inline const Names kSoundPass = {"SOUNDMODE", "SPEAKERTYPE", "DIGITALRATETYPE", "DIGITALBITSTYPE", "PROVIDERNAME"};
+inline const Names kSavePass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT",
+                                 "MODECNT", "ISVOODOO", "ISLIGHTMAP", "SPRITEMODE", "TEXTUREMODE",
+                                 "FOG", "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
+inline const Names kSavePass2 = {"SOUNDMODE", "SPEAKERTYPE", "DIGITALRATETYPE", "DIGITALBITSTYPE",
+                                 "NUMSAMPLETYPE", "PROVIDERNAME"};
+inline const Names kLoadPass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT",
+                                 "MODECNT", "ISVOODOO", "ISLIGHTMAP", "SPRITEMODE", "TEXTUREMODE",
+                                 "NUMSAMPLETYPE", "FOG", "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
 
-inline std::vector<std::string> Concat(const std::vector<std::string>& a, const std::vector<std::string>& b)
+inline Names Concat(Names a, const Names& b)
 {
-    std::vector<std::string> all = a;
-    all.insert(all.end(), b.begin(), b.end());
-    return all;
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-inline std::vector<BYTE> FieldBytes(const SetupSettings& settings, const FieldSpec& field)
+inline BYTE* FieldPointer(SetupSettings& settings, const StoredField& field)
+{
+    return reinterpret_cast<BYTE*>(&settings) + field.offset;
+}
+
+inline std::vector<BYTE> FieldBytes(const SetupSettings& settings, const StoredField& field)
 {
     const BYTE* begin = reinterpret_cast<const BYTE*>(&settings) + field.offset;
     return std::vector<BYTE>(begin, begin + field.size);
 }
 
-inline BYTE* FieldPointer(SetupSettings& settings, const FieldSpec& field)
-{
-    return reinterpret_cast<BYTE*>(&settings) + field.offset;
-}
-
 inline std::vector<BYTE> Dword(uint32_t value)
 {
-    return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-            static_cast<BYTE>(value >> 24)};
+    return {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)};
 }
 
 inline std::vector<BYTE> Text(const std::string& text, size_t width)
@@ -177,19 +147,16 @@ inline std::vector<BYTE> Text(const std::string& text, size_t width)
 
 inline std::string Hex(const std::vector<BYTE>& bytes)
 {
-    static const char digits[] = "0123456789abcdef";
     std::string text;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i != 0)
-            text += ' ';
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
+    char digits[4];
+    for (BYTE b : bytes) {
+        std::snprintf(digits, sizeof digits, " %02x", b);
+        text += digits;
     }
     return text;
 }
 
-// The device table that most tests use: a software device ahead of one hardware device of the
-// primary display driver.
+// A software device ahead of one hardware device of the primary display driver.
 constexpr char kHardwareName[] = "Wine D3D7 T&L HAL";
 inline const GUID kHardwareDeviceGuid = MakeGuid(0x31);
 
@@ -197,8 +164,7 @@ inline void FillStandardDevices(DeviceTable& table)
 {
     table.Add("Wine D3D7 RGB", false, MakeGuid(0x11), GUID{}, {Mode(640, 480, 16), Mode(800, 600, 16)});
     table.Add(kHardwareName, true, kHardwareDeviceGuid, GUID{},
-              {Mode(320, 240, 16), Mode(640, 480, 16), Mode(640, 480, 32), Mode(800, 600, 16),
-               Mode(1024, 768, 16)});
+              {Mode(320, 240, 16), Mode(640, 480, 16), Mode(640, 480, 32), Mode(800, 600, 16)});
 }
 
 // Sets the sixteen numbers, in declaration order from isFullScreenMode to digitalBitsType.
@@ -220,7 +186,7 @@ inline SetupSettings StandardDefaults()
     return s;
 }
 
-// A record in which every field differs from its default and from its fallback.
+// Every field differs from its default and from its fallback.
 inline SetupSettings DistinctSettings()
 {
     SetupSettings s{};
@@ -232,15 +198,82 @@ inline SetupSettings DistinctSettings()
     return s;
 }
 
-// Compares two records field by field and names every field that differs.
 inline void ExpectSameSettings(const SetupSettings& expected, const SetupSettings& actual, const std::string& context)
 {
-    for (const FieldSpec& field : kFields) {
+    for (const StoredField& field : kFields) {
         std::vector<BYTE> want = FieldBytes(expected, field);
         std::vector<BYTE> got = FieldBytes(actual, field);
-        EXPECT_EQ(want, got) << context << ": field of " << field.name << "\n  expected " << Hex(want)
-                             << "\n  actual   " << Hex(got);
+        EXPECT_EQ(want, got) << context << ": field of " << field.name << "\n  expected" << Hex(want)
+                             << "\n  actual  " << Hex(got);
     }
+}
+
+// ---- the settings key of the Windows registry, bypassing the code under test ----------------
+
+struct RealValue {
+    DWORD type;
+    std::vector<BYTE> data;
+};
+inline bool operator==(const RealValue& a, const RealValue& b)
+{
+    return a.type == b.type && a.data == b.data;
+}
+inline void PrintTo(const RealValue& value, std::ostream* out)
+{
+    *out << "type " << value.type << ":" << Hex(value.data);
+}
+using RealKey = std::map<std::string, RealValue>;
+
+inline void DeleteSettingsKey()
+{
+    LONG result = RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH);
+    ASSERT_TRUE(result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) << "RegDeleteKeyA returned " << result;
+}
+
+inline void PutRealValue(const char* name, DWORD type, const std::vector<BYTE>& data)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    // A spare byte that is not zero: the registry looks past unterminated string data for a
+    // terminator to count.
+    std::vector<BYTE> buffer = data;
+    buffer.push_back(0x7f);
+    if (name != nullptr) {
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, buffer.data(), DWORD(data.size()))) << name;
+    }
+    RegCloseKey(key);
+}
+
+// The key with no values.
+inline void CreateSettingsKey()
+{
+    PutRealValue(nullptr, 0, {});
+}
+
+// Every value of the key by its name.
+inline RealKey ReadRealKey()
+{
+    RealKey values;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return values;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD nameSize = sizeof name;
+        std::vector<BYTE> data(4096, 0xde);
+        DWORD dataSize = DWORD(data.size());
+        DWORD type = 0xdeadbeef;
+        LONG result = RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data.data(), &dataSize);
+        if (result != ERROR_SUCCESS) {
+            EXPECT_EQ(ERROR_NO_MORE_ITEMS, result) << "RegEnumValueA at " << index;
+            break;
+        }
+        data.resize(dataSize);
+        values[name] = RealValue{type, data};
+    }
+    RegCloseKey(key);
+    return values;
 }
 
 } // namespace settings_test

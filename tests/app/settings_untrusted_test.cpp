@@ -5,7 +5,6 @@
 #include "app/registry.h"
 #include "app/settings.h"
 #include "app/settings_store.h"
-#include "real_registry_support.h"
 #include "settings_test_support.h"
 
 #include <gtest/gtest.h>
@@ -19,229 +18,135 @@ using namespace settings_test;
 
 namespace {
 
-constexpr uint32_t kSeed = 0x7a5e1c01;
-
-struct GeneratedValue {
-    bool present = false;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-
-struct GeneratedState {
-    bool keyExists = true;
-    bool scribble = false;
-    GeneratedValue values[20]; // in the order of kFields
-};
-
 bool IsStringType(DWORD type)
 {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-GeneratedState Generate(std::mt19937& rng)
+// Values named as the settings, each present or not, of any type, size and contents.
+RealKey Generate(std::mt19937& rng)
 {
-    static const DWORD kTypes[] = {REG_NONE,  REG_SZ,       REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
-                                   REG_DWORD_BIG_ENDIAN, REG_LINK, REG_MULTI_SZ, REG_QWORD};
-    GeneratedState state;
-    state.keyExists = rng() % 16 != 0;
-    state.scribble = rng() % 2 == 0;
-    for (size_t i = 0; i < 20; ++i) {
-        const FieldSpec& field = kFields[i];
-        GeneratedValue& value = state.values[i];
-        value.present = rng() % 6 != 0;
-        if (!value.present)
+    static const DWORD kTypes[] = {REG_NONE, REG_SZ,       REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
+                                   REG_LINK, REG_MULTI_SZ, REG_QWORD,     0x12345678};
+    RealKey state;
+    for (const StoredField& field : kFields) {
+        if (rng() % 6 == 0)
             continue;
-        switch (rng() % 4) {
-        case 0: value.type = field.type; break;
-        case 1: value.type = rng(); break;
-        default: value.type = kTypes[rng() % (sizeof kTypes / sizeof kTypes[0])]; break;
-        }
+        RealValue& value = state[field.name];
+        value.type = rng() % 3 == 0 ? field.type : kTypes[rng() % 9];
         const size_t width = field.size;
-        size_t size = 0;
-        switch (rng() % 9) {
-        case 0: size = 0; break;
-        case 1: size = 1 + rng() % (width - 1); break;
-        case 2: size = width; break;
-        case 3: size = width; break;
-        case 4: size = width - 1; break;
-        case 5: size = width + 1; break;
-        case 6: size = width + 1 + rng() % 64; break;
-        case 7: size = rng() % (width + 1); break;
-        case 8: size = rng() % 3000; break;
+        const size_t sizes[] = {0, 1 + rng() % (width - 1), width, width, width - 1, width + 1,
+                                width + 1 + rng() % 64, rng() % 3000};
+        value.data.resize(sizes[rng() % 8]);
+        const unsigned pattern = rng() % 4;
+        for (BYTE& b : value.data) {
+            switch (pattern) {
+            case 0: b = BYTE(rng()); break;                              // anything
+            case 1: b = BYTE(1 + rng() % 255); break;                    // no zero byte
+            case 2: b = rng() % 8 == 0 ? BYTE(rng()) : 0; break;         // mostly zero
+            default: b = BYTE(' ' + rng() % 95); break;                  // printable
+            }
         }
-        value.data.resize(size);
-        switch (rng() % 4) {
-        case 0: // anything
-            for (BYTE& b : value.data)
-                b = static_cast<BYTE>(rng());
-            break;
-        case 1: // no zero byte at all
-            for (BYTE& b : value.data)
-                b = static_cast<BYTE>(1 + rng() % 255);
-            break;
-        case 2: // mostly zero
-            for (BYTE& b : value.data)
-                b = rng() % 8 == 0 ? static_cast<BYTE>(rng()) : 0;
-            break;
-        case 3: // printable text, terminated somewhere
-            for (BYTE& b : value.data)
-                b = static_cast<BYTE>(' ' + rng() % 95);
-            if (!value.data.empty())
-                value.data[rng() % value.data.size()] = 0;
-            break;
-        }
+        if (pattern == 3 && !value.data.empty())
+            value.data[rng() % value.data.size()] = 0;
     }
     return state;
 }
 
 // What a field must hold after the load, given the value as the registry returns it.
-void ApplyStored(SetupSettings& expected, const FieldSpec& field, bool present, DWORD type,
-                 const std::vector<BYTE>& data)
+void ApplyStored(SetupSettings& expected, const StoredField& field, const RealValue* value)
 {
     BYTE* target = FieldPointer(expected, field);
-    if (!present || data.size() > field.size) {
-        if (field.hasFallback)
+    if (value == nullptr || value->data.size() > field.size) {
+        if (field.fallback >= 0)
             std::memcpy(target, &field.fallback, 4);
         return;
     }
+    const std::vector<BYTE>& data = value->data;
     std::memcpy(target, data.data(), data.size());
-    if (IsStringType(type) && !data.empty() && data.size() < field.size && data.back() != 0)
+    if (IsStringType(value->type) && !data.empty() && data.size() < field.size && data.back() != 0)
         target[data.size()] = 0;
-    if (field.isText)
+    if (field.type == REG_SZ)
         target[field.size - 1] = 0;
 }
 
-// The record with guard bytes on both sides.
-struct GuardedSettings {
-    BYTE before[64];
-    SetupSettings settings;
-    BYTE after[64];
-};
-
-void PrepareGuarded(GuardedSettings& guarded)
-{
-    std::memset(&guarded, 0xfd, sizeof guarded);
-    std::memset(&guarded.settings, 0, sizeof guarded.settings);
-}
-
-bool GuardsIntact(const GuardedSettings& guarded)
-{
-    for (BYTE b : guarded.before) {
-        if (b != 0xfd)
-            return false;
-    }
-    for (BYTE b : guarded.after) {
-        if (b != 0xfd)
-            return false;
-    }
-    return true;
-}
-
-class UntrustedStoreTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        FillStandardDevices(m_table);
-        ResetModeChoiceTable();
-    }
-    void TearDown() override
-    {
-        SetSettingsRegistry(nullptr);
-        ResetModeChoiceTable();
-        DeleteSettingsKey();
-    }
-
-    DeviceTable m_table;
-};
-
 } // namespace
 
-TEST_F(UntrustedStoreTest, RandomStatesInMemory)
+TEST(UntrustedStore, RandomStatesInMemoryAndInTheWindowsRegistry)
 {
-    std::mt19937 rng(kSeed);
-    const SetupSettings defaults = StandardDefaults();
-    const int kStates = 4000;
-    int firstRuns = 0;
-    int readsStored = 0;
-    for (int iteration = 0; iteration < kStates && !HasFailure(); ++iteration) {
-        const GeneratedState state = Generate(rng);
-        MemoryRegistry registry;
-        registry.SetScribbleOnMoreData(state.scribble);
-        if (state.keyExists) {
-            registry.AddKey(HKEY_CURRENT_USER, SETTINGS_KEY_PATH);
-            for (size_t i = 0; i < 20; ++i) {
-                if (state.values[i].present)
-                    registry.PutValue(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, kFields[i].name, state.values[i].type,
-                                      state.values[i].data);
+    DeviceTable table;
+    FillStandardDevices(table);
+    for (bool real : {false, true}) {
+        const uint32_t seed = real ? 0x7a5e4454 : 0x7a5e1c01;
+        const int states = real ? 150 : 4000;
+        std::mt19937 rng(seed);
+        int firstRuns = 0, storedReads = 0;
+        for (int i = 0; i < states && !::testing::Test::HasFailure(); ++i) {
+            const std::string context = std::string(real ? "registry" : "memory") + " state " + std::to_string(i) +
+                                        " of seed " + std::to_string(seed);
+            const bool keyExists = rng() % 16 != 0;
+            const RealKey state = Generate(rng);
+            MemoryRegistry memory;
+            memory.SetScribbleOnMoreData(rng() % 2 == 0);
+            if (real)
+                DeleteSettingsKey();
+            if (keyExists) {
+                real ? CreateSettingsKey() : memory.AddKey(HKEY_CURRENT_USER, SETTINGS_KEY_PATH);
+                for (const auto& value : state) {
+                    if (real)
+                        PutRealValue(value.first.c_str(), value.second.type, value.second.data);
+                    else
+                        memory.PutValue(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, value.first, value.second.type,
+                                        value.second.data);
+                }
             }
-        }
-        GuardedSettings guarded;
-        PrepareGuarded(guarded);
-        SetSettingsRegistry(&registry);
-        LoadSettings(guarded.settings);
-        SetSettingsRegistry(nullptr);
+            // What an ANSI reader sees: string data goes through the code page.
+            const RealKey stored = real ? ReadRealKey() : state;
+            auto contents = [&] {
+                if (real)
+                    return ReadRealKey();
+                RealKey key;
+                for (const std::string& name : memory.ValueNames(HKEY_CURRENT_USER, SETTINGS_KEY_PATH)) {
+                    const StoredValue* value = memory.FindValue(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, name);
+                    key[name] = RealValue{value->type, value->data};
+                }
+                return key;
+            };
 
-        const std::string context = "state " + std::to_string(iteration) + " of seed " + std::to_string(kSeed);
-        ASSERT_TRUE(GuardsIntact(guarded)) << context << ": a write outside the record";
-        SetupSettings expected = defaults;
-        if (state.keyExists) {
-            for (size_t i = 0; i < 20; ++i) {
-                const GeneratedValue& value = state.values[i];
-                ApplyStored(expected, kFields[i], value.present, value.type, value.data);
-                readsStored += value.present && value.data.size() <= kFields[i].size;
+            struct {
+                BYTE before[64];
+                SetupSettings settings;
+                BYTE after[64];
+            } guarded;
+            std::memset(&guarded, 0xfd, sizeof guarded);
+            std::memset(&guarded.settings, 0, sizeof guarded.settings);
+            SetSettingsRegistry(real ? nullptr : &memory);
+            LoadSettings(guarded.settings);
+            SetSettingsRegistry(nullptr);
+
+            ASSERT_EQ(std::vector<BYTE>(64, 0xfd), std::vector<BYTE>(guarded.before, guarded.before + 64)) << context;
+            ASSERT_EQ(std::vector<BYTE>(64, 0xfd), std::vector<BYTE>(guarded.after, guarded.after + 64)) << context;
+            SetupSettings expected = StandardDefaults();
+            if (keyExists) {
+                for (const StoredField& field : kFields) {
+                    auto value = stored.find(field.name);
+                    ApplyStored(expected, field, value == stored.end() ? nullptr : &value->second);
+                    storedReads += value != stored.end() && value->second.data.size() <= field.size;
+                }
+                EXPECT_TRUE(stored == contents()) << context << ": nothing is written at start-up";
+            } else {
+                ++firstRuns;
+                EXPECT_EQ(16u, contents().size()) << context;
             }
-            EXPECT_EQ(0u, registry.CallCount(RegistryOp::Set)) << context;
-        } else {
-            ++firstRuns;
-            EXPECT_EQ(16u, registry.ValueNames(HKEY_CURRENT_USER, SETTINGS_KEY_PATH).size()) << context;
+            ExpectSameSettings(expected, guarded.settings, context);
+            EXPECT_LT(std::strlen(guarded.settings.deviceName), 40u) << context;
+            EXPECT_LT(std::strlen(guarded.settings.providerName), 1024u) << context;
+            EXPECT_EQ(0u, memory.OpenHandleCount()) << context;
         }
-        EXPECT_TRUE(registry.OpenHandles().empty()) << context;
-        ExpectSameSettings(expected, guarded.settings, context);
-        EXPECT_LT(std::strlen(guarded.settings.deviceName), 40u) << context;
-        EXPECT_LT(std::strlen(guarded.settings.providerName), 1024u) << context;
+        // The generator reaches both paths and plenty of successful reads.
+        EXPECT_GT(firstRuns, states / 40);
+        EXPECT_GT(storedReads, states * 4);
     }
-    // The generator reaches both paths and plenty of successful reads.
-    EXPECT_GT(firstRuns, kStates / 32);
-    EXPECT_GT(readsStored, kStates * 4);
-}
-
-TEST_F(UntrustedStoreTest, RandomStatesInTheWindowsRegistry)
-{
-    std::mt19937 rng(kSeed ^ 0x5555);
-    SetSettingsRegistry(nullptr);
-    const SetupSettings defaults = StandardDefaults();
-    const int kStates = 150;
-    for (int iteration = 0; iteration < kStates && !HasFailure(); ++iteration) {
-        const GeneratedState state = Generate(rng);
-        DeleteSettingsKey();
-        if (state.keyExists) {
-            CreateSettingsKey();
-            for (size_t i = 0; i < 20; ++i) {
-                const GeneratedValue& value = state.values[i];
-                if (value.present)
-                    PutRealValue(kFields[i].name, value.type, value.data);
-            }
-        }
-        // What an ANSI reader sees is the stored state: string data goes through the code page.
-        const std::vector<RealValue> stored = ReadRealKey();
-
-        GuardedSettings guarded;
-        PrepareGuarded(guarded);
-        LoadSettings(guarded.settings);
-
-        const std::string context = "state " + std::to_string(iteration) + " of seed " + std::to_string(kSeed ^ 0x5555);
-        ASSERT_TRUE(GuardsIntact(guarded)) << context << ": a write outside the record";
-        SetupSettings expected = defaults;
-        if (state.keyExists) {
-            for (const FieldSpec& field : kFields) {
-                const RealValue* value = FindReal(stored, field.name);
-                ApplyStored(expected, field, value != nullptr, value ? value->type : 0,
-                            value ? value->data : std::vector<BYTE>());
-            }
-            EXPECT_EQ(stored.size(), ReadRealKey().size()) << context << ": nothing is written";
-        } else {
-            EXPECT_EQ(16u, ReadRealKey().size()) << context;
-        }
-        ExpectSameSettings(expected, guarded.settings, context);
-    }
+    DeleteSettingsKey();
+    ResetModeChoiceTable();
 }
