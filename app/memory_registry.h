@@ -59,6 +59,13 @@ public:
 
     const std::vector<RegistryCall>& Calls() const { return m_calls; }
     unsigned CallCount(RegistryOp op) const { return m_counts[static_cast<int>(op)]; }
+    // Forgets the calls made so far; failures are counted afresh from here.
+    void ClearLog()
+    {
+        m_calls.clear();
+        for (unsigned& count : m_counts)
+            count = 0;
+    }
     // Handles returned by Open/Create and not closed yet.
     size_t OpenHandleCount() const { return m_handles.size(); }
 

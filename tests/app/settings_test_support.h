@@ -56,8 +56,9 @@ public:
         record.modeCount = static_cast<uint32_t>(m_modes.back().size());
     }
 
-private:
     static void Clear() { std::memset(&g_displayDeviceTable, 0, sizeof g_displayDeviceTable); }
+
+private:
     std::vector<std::vector<DDSURFACEDESC2>> m_modes;
 };
 

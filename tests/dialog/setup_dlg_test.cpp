@@ -6,7 +6,6 @@
 #include "app/mode_choice.h"
 #include "app/registry.h"
 #include "app/settings.h"
-#include "real_registry_support.h"
 #include "res/resource.h"
 #include "settings_test_support.h"
 
@@ -508,14 +507,13 @@ TEST_F(SetupDialogRegistryTest, EnterRightAfterOpeningSavesAllTwentyValues)
     expected.bitPerPixel = 16;
     ExpectSameSettings(expected, g_setupSettings, "after Ok");
 
-    const std::vector<RealValue> values = ReadRealKey();
+    const RealKey values = ReadRealKey();
     EXPECT_EQ(20u, values.size());
-    for (const FieldSpec& field : kFields) {
-        const RealValue* value = FindReal(values, field.name);
-        ASSERT_NE(nullptr, value) << field.name;
-        EXPECT_EQ(field.type, value->type) << field.name;
-        std::vector<BYTE> bytes = FieldBytes(expected, field);
-        EXPECT_EQ(Hex(bytes), Hex(value->data)) << field.name;
+    for (const StoredField& field : kFields) {
+        const auto value = values.find(field.name);
+        ASSERT_NE(values.end(), value) << field.name;
+        EXPECT_EQ(field.type, value->second.type) << field.name;
+        EXPECT_EQ(Hex(FieldBytes(expected, field)), Hex(value->second.data)) << field.name;
     }
 }
 
@@ -525,7 +523,7 @@ TEST_F(SetupDialogRegistryTest, CancelAfterChangingEveryControlLeavesTheRegistry
     g_setupSettings = Stored(kInRange);
     SaveSettings();
     PutRealValue("OTHER", REG_SZ, {'k', 'e', 'p', 't', 0});
-    const std::vector<RealValue> stored = ReadRealKey();
+    const RealKey stored = ReadRealKey();
     ASSERT_EQ(21u, stored.size());
     SetupSettings changed{};
     const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
@@ -544,11 +542,5 @@ TEST_F(SetupDialogRegistryTest, CancelAfterChangingEveryControlLeavesTheRegistry
     const SetupSettings loaded = Stored(kInRange);
     for (int i = 0; i < 16; ++i)
         EXPECT_NE((&loaded.isFullScreenMode)[i], (&changed.isFullScreenMode)[i]) << "number " << i;
-    const std::vector<RealValue> after = ReadRealKey();
-    ASSERT_EQ(stored.size(), after.size());
-    for (size_t i = 0; i < stored.size(); ++i) {
-        EXPECT_EQ(stored[i].name, after[i].name);
-        EXPECT_EQ(stored[i].type, after[i].type) << stored[i].name;
-        EXPECT_EQ(Hex(stored[i].data), Hex(after[i].data)) << stored[i].name;
-    }
+    EXPECT_EQ(stored, ReadRealKey());
 }
