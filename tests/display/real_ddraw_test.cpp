@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <process.h>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -25,8 +26,8 @@ DWORD g_desktopWidth = 0, g_desktopHeight = 0;
 using Mode = std::tuple<DWORD, DWORD, DWORD>;  // width, height, bits per pixel
 
 struct RawDriver {
-    GUID* guid = nullptr;  // null: the primary display driver
-    GUID guidValue{};
+    bool primary = true;  // the null GUID
+    GUID guid{};
     std::string description;
     DWORD halCaps2 = 0;
     std::vector<Mode> modes;  // as reported
@@ -35,11 +36,11 @@ struct RawDriver {
 
 BOOL WINAPI CollectDriver(GUID* guid, LPSTR description, LPSTR, LPVOID context, HMONITOR)
 {
-    auto& drivers = *static_cast<std::vector<RawDriver>*>(context);
-    drivers.emplace_back();
-    drivers.back().guidValue = guid ? *guid : GUID{};
-    drivers.back().guid = guid ? &drivers.back().guidValue : nullptr;
-    drivers.back().description = description;
+    RawDriver driver;
+    driver.primary = guid == nullptr;
+    driver.guid = guid ? *guid : GUID{};
+    driver.description = description;
+    static_cast<std::vector<RawDriver>*>(context)->push_back(driver);
     return DDENUMRET_OK;
 }
 
@@ -60,11 +61,11 @@ HRESULT WINAPI CollectDevice(char*, char* name, D3DDEVICEDESC7* desc, void* cont
 std::vector<RawDriver> WalkDdraw()
 {
     std::vector<RawDriver> drivers;
-    drivers.reserve(64);  // the GUID references point into the elements
     DirectDrawEnumerateExA(CollectDriver, &drivers, 7);
     for (RawDriver& driver : drivers) {
         IDirectDraw7* directDraw = nullptr;
-        if (FAILED(DirectDrawCreateEx(driver.guid, reinterpret_cast<void**>(&directDraw), IID_IDirectDraw7, nullptr)))
+        if (FAILED(DirectDrawCreateEx(driver.primary ? nullptr : &driver.guid, reinterpret_cast<void**>(&directDraw),
+                                      IID_IDirectDraw7, nullptr)))
             continue;
         IDirect3D7* direct3D = nullptr;
         if (SUCCEEDED(directDraw->QueryInterface(IID_IDirect3D7, reinterpret_cast<void**>(&direct3D)))) {
@@ -102,13 +103,6 @@ std::string ModeText(const Mode& m)
            std::to_string(std::get<2>(m));
 }
 
-std::string HardwareText(uint32_t hardware)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%s (0x%08lX)", hardware ? "yes" : "no", static_cast<unsigned long>(hardware));
-    return text;
-}
-
 std::vector<Mode> Modes(const DisplayDeviceRecord& record)
 {
     std::vector<Mode> modes;
@@ -116,6 +110,33 @@ std::vector<Mode> Modes(const DisplayDeviceRecord& record)
         modes.emplace_back(record.modes[i].dwWidth, record.modes[i].dwHeight,
                            record.modes[i].ddpfPixelFormat.dwRGBBitCount);
     return modes;
+}
+
+// One device block of the report.
+std::string DeviceText(uint32_t index, const std::string& name, uint32_t hardware, const GUID& deviceGuid,
+                       const GUID* driverGuid, bool windowed, uint32_t defaultIndex, const Mode* defaultMode,
+                       const std::vector<Mode>& modes)
+{
+    char hardwareText[32];
+    std::snprintf(hardwareText, sizeof hardwareText, "%s (0x%08lX)", hardware ? "yes" : "no",
+                  static_cast<unsigned long>(hardware));
+    std::string text = "device " + std::to_string(index) + ": " + name + "\n  hardware: " + hardwareText +
+                       "\n  device guid: " + GuidText(deviceGuid) + "\n  driver guid: " +
+                       (driverGuid ? GuidText(*driverGuid) : "none (primary display driver)") +
+                       "\n  windowed: " + (windowed ? "yes" : "no") + "\n  default mode: " +
+                       std::to_string(defaultIndex) + " (" + (defaultMode ? ModeText(*defaultMode) : "none") +
+                       ")\n  modes: " + std::to_string(modes.size()) + "\n";
+    for (const Mode& m : modes)
+        text += "    " + ModeText(m) + "\n";
+    return text;
+}
+
+std::string Header(uint32_t reported, uint32_t accepted, bool outOfMemory)
+{
+    return std::string("Tavelkin Setup display report\nresult: ") +
+           (accepted ? "0x00000000 (ok)" : reported ? "0x81000003 (none accepted)" : "0x81000002 (no device)") +
+           "\nreported devices: " + std::to_string(reported) + "\naccepted devices: " + std::to_string(accepted) +
+           "\nout of memory: " + (outOfMemory ? "yes (enumeration stopped)" : "no") + "\n";
 }
 
 // The report display-report.exe must print, made by the rules from what
@@ -132,53 +153,22 @@ std::string ExpectedReport(const std::vector<RawDriver>& drivers, int* secondary
             for (const Mode& mode : driver.modes)
                 if (Renders(std::get<2>(mode), desc.dwDeviceRenderBitDepth))
                     modes.push_back(mode);
-            if ((driver.guid && !hardware) || modes.empty())
+            if ((!driver.primary && !hardware) || modes.empty())
                 continue;
             std::sort(modes.begin(), modes.end());
-            std::string defaultMode = "0 (none)";
-            for (size_t i = 0; i < modes.size(); ++i)
-                if (modes[i] == Mode(640, 480, 16))
-                    defaultMode = std::to_string(i) + " (640 x 480 x 16)";
-            *secondaryRecords += driver.guid ? 1 : 0;
-            devices += "device " + std::to_string(accepted++) + ": " +
-                       (driver.guid ? driver.description : name).substr(0, 38) + "\n";
-            devices += "  hardware: " + HardwareText(hardware) + "\n";
-            devices += "  device guid: " + GuidText(desc.deviceGUID) + "\n";
-            devices += "  driver guid: " + (driver.guid ? GuidText(*driver.guid) : "none (primary display driver)");
-            devices += std::string("\n  windowed: ") +
-                       (!driver.guid && (driver.halCaps2 & DDCAPS2_CANRENDERWINDOWED) ? "yes" : "no") + "\n";
-            devices += "  default mode: " + defaultMode + "\n";
-            devices += "  modes: " + std::to_string(modes.size()) + "\n";
+            const Mode* defaultMode = nullptr;
             for (const Mode& m : modes)
-                devices += "    " + ModeText(m) + "\n";
+                if (m == Mode(640, 480, 16))
+                    defaultMode = &m;
+            *secondaryRecords += driver.primary ? 0 : 1;
+            devices += DeviceText(accepted++, (driver.primary ? name : driver.description).substr(0, 38), hardware,
+                                  desc.deviceGUID, driver.primary ? nullptr : &driver.guid,
+                                  driver.primary && (driver.halCaps2 & DDCAPS2_CANRENDERWINDOWED),
+                                  defaultMode ? static_cast<uint32_t>(defaultMode - modes.data()) : 0, defaultMode,
+                                  modes);
         }
     }
-    return std::string("Tavelkin Setup display report\n") +
-           (accepted ? "result: 0x00000000 (ok)\n"
-                     : reported ? "result: 0x81000003 (none accepted)\n" : "result: 0x81000002 (no device)\n") +
-           "reported devices: " + std::to_string(reported) + "\naccepted devices: " + std::to_string(accepted) +
-           "\nout of memory: no\n" + devices;
-}
-
-// The table in the report's form, printed by the test.
-std::string TableReport()
-{
-    std::string text;
-    for (uint32_t i = 0; i < GetAcceptedDeviceCount(); ++i) {
-        const DisplayDeviceRecord& r = GetDisplayDeviceTable()[i];
-        const DDSURFACEDESC2& d = r.defaultMode;
-        text += "device " + std::to_string(i) + ": " + r.name + "\n  hardware: " + HardwareText(r.isHardware);
-        text += "\n  device guid: " + GuidText(r.deviceGuidValue) + "\n  driver guid: ";
-        text += r.driverGuid == &r.driverGuidValue ? GuidText(r.driverGuidValue)
-                : r.driverGuid == nullptr          ? "none (primary display driver)" : "(elsewhere)";
-        text += std::string("\n  windowed: ") + (r.windowed ? "yes" : "no") + "\n  default mode: ";
-        text += std::to_string(r.defaultModeIndex) + " (" +
-                (d.dwWidth ? ModeText({d.dwWidth, d.dwHeight, d.ddpfPixelFormat.dwRGBBitCount}) : "none") + ")\n";
-        text += "  modes: " + std::to_string(r.modeCount) + "\n";
-        for (const Mode& m : Modes(r))
-            text += "    " + ModeText(m) + "\n";
-    }
-    return text;
+    return Header(reported, accepted, false) + devices;
 }
 
 class RealDdrawTest : public ::testing::Test {
@@ -200,14 +190,20 @@ TEST_F(RealDdrawTest, TableAndReportHoldWhatDdrawReports)
 {
     const std::vector<RawDriver> drivers = WalkDdraw();
     ASSERT_GE(drivers.size(), 2u) << "a primary and a secondary driver";
-    EXPECT_EQ(nullptr, drivers[0].guid) << drivers[0].description;
+    EXPECT_TRUE(drivers[0].primary) << drivers[0].description;
     int secondaryRecords = 0;
     const std::string expected = ExpectedReport(drivers, &secondaryRecords);
     EXPECT_GT(secondaryRecords, 0);
 
     EXPECT_EQ(0, EnumerateDisplayDevices(nullptr));
-    const std::string counts = expected.substr(0, expected.find("device 0:"));
-    EXPECT_EQ(expected, counts + TableReport());
+    std::string table = Header(GetReportedDeviceCount(), GetAcceptedDeviceCount(), DisplayEnumerationRanOutOfMemory());
+    for (uint32_t i = 0; i < GetAcceptedDeviceCount(); ++i) {
+        const DisplayDeviceRecord& r = GetDisplayDeviceTable()[i];
+        const Mode defaultMode(r.defaultMode.dwWidth, r.defaultMode.dwHeight, r.defaultMode.ddpfPixelFormat.dwRGBBitCount);
+        table += DeviceText(i, r.name, r.isHardware, r.deviceGuidValue, r.driverGuid, r.windowed, r.defaultModeIndex,
+                            r.defaultMode.dwWidth ? &defaultMode : nullptr, Modes(r));
+    }
+    EXPECT_EQ(expected, table);
 
     char directory[MAX_PATH], output[MAX_PATH], path[MAX_PATH];
     ASSERT_NE(0u, GetTempPathA(MAX_PATH, directory));
@@ -215,22 +211,13 @@ TEST_F(RealDdrawTest, TableAndReportHoldWhatDdrawReports)
     ASSERT_NE(0u, GetModuleFileNameA(nullptr, path, MAX_PATH));
     std::string tool = path;
     tool = tool.substr(0, tool.find_last_of('\\')) + "\\..\\..\\display-report.exe";
-    std::string command = "\"" + tool + "\" \"" + output + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    ASSERT_TRUE(CreateProcessA(tool.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process)) << tool << " error " << GetLastError();
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
-    DWORD exitCode = 0xdeadbeef;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const intptr_t exitCode = _spawnl(_P_WAIT, tool.c_str(), ("\"" + tool + "\"").c_str(),
+                                      ("\"" + std::string(output) + "\"").c_str(), nullptr);
     std::ifstream file(output);  // text mode: the report has CRLF line ends
     const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     file.close();
     DeleteFileA(output);
-    EXPECT_EQ(0u, exitCode);
+    EXPECT_EQ(0, exitCode) << tool;
     EXPECT_EQ(expected, text);
 }
 

@@ -14,6 +14,8 @@ struct Text {
     char chars[256] = {};
 };
 
+uintptr_t Address(const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
+
 }  // namespace
 
 #define UNSUPPORTED(method, ...) \
@@ -21,16 +23,10 @@ struct Text {
 
 class FakeDirectDraw7 final : public IDirectDraw7 {
 public:
-    FakeDirectDraw7(ScriptedMachine& machine, int index, DriverObservations& seen)
-        : machine_(machine), index_(index), seen_(seen) {}
-
+    explicit FakeDirectDraw7(ScriptedMachine::Driver& driver) : d_(driver) {}
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override;
-    STDMETHOD_(ULONG, AddRef)() override { return ++seen_.directDrawRefs; }
-    STDMETHOD_(ULONG, Release)() override
-    {
-        machine_.Record(Call::ReleaseDirectDraw, index_);
-        return --seen_.directDrawRefs;
-    }
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
     STDMETHOD(EnumDisplayModes)(DWORD flags, LPDDSURFACEDESC2 templateDesc, LPVOID context,
                                 LPDDENUMMODESCALLBACK2 callback) override;
     STDMETHOD(GetCaps)(LPDDCAPS halCaps, LPDDCAPS helCaps) override;
@@ -50,37 +46,29 @@ public:
     UNSUPPORTED(StartModeTest, LPSIZE, DWORD, DWORD) UNSUPPORTED(EvaluateMode, DWORD, DWORD*)
 
 private:
-    ScriptedMachine& machine_;
-    int index_;
-    DriverObservations& seen_;
+    ScriptedMachine::Driver& d_;
 };
 
 class FakeDirect3D7 final : public IDirect3D7 {
 public:
-    FakeDirect3D7(ScriptedMachine& machine, int index, DriverObservations& seen)
-        : machine_(machine), index_(index), seen_(seen) {}
-
+    explicit FakeDirect3D7(ScriptedMachine::Driver& driver) : d_(driver) {}
     STDMETHOD(QueryInterface)(REFIID, void** object) override { return *object = nullptr, E_NOINTERFACE; }
-    STDMETHOD_(ULONG, AddRef)() override { return ++seen_.direct3DRefs; }
-    STDMETHOD_(ULONG, Release)() override
-    {
-        machine_.Record(Call::ReleaseDirect3D, index_);
-        return --seen_.direct3DRefs;
-    }
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
     STDMETHOD(EnumDevices)(LPD3DENUMDEVICESCALLBACK7 callback, void* context) override;
     UNSUPPORTED(CreateDevice, REFCLSID, IDirectDrawSurface7*, IDirect3DDevice7**)
     UNSUPPORTED(CreateVertexBuffer, D3DVERTEXBUFFERDESC*, IDirect3DVertexBuffer7**, DWORD)
     UNSUPPORTED(EnumZBufferFormats, REFCLSID, LPD3DENUMPIXELFORMATSCALLBACK, void*) UNSUPPORTED(EvictManagedTextures)
 
 private:
-    ScriptedMachine& machine_;
-    int index_;
-    DriverObservations& seen_;
+    ScriptedMachine::Driver& d_;
 };
 
 struct ScriptedMachine::Driver {
-    Driver(ScriptedMachine& machine, int index, ScriptedDriver driverScript)
-        : script(std::move(driverScript)), directDraw(machine, index, seen), direct3D(machine, index, seen) {}
+    Driver(ScriptedMachine& owner, int number, ScriptedDriver driverScript)
+        : machine(owner), index(number), script(std::move(driverScript)), directDraw(*this), direct3D(*this) {}
+    ScriptedMachine& machine;
+    int index;
     ScriptedDriver script;
     DriverObservations seen;
     FakeDirectDraw7 directDraw;
@@ -97,12 +85,10 @@ DDSURFACEDESC2 MakeMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD tag
     DDSURFACEDESC2 mode;
     std::memset(&mode, 0, sizeof mode);
     mode.dwSize = sizeof mode;
-    mode.dwFlags = DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT | DDSD_REFRESHRATE;
     mode.dwWidth = width;
     mode.dwHeight = height;
     mode.dwRefreshRate = tag;
     mode.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
-    mode.ddpfPixelFormat.dwFlags = DDPF_RGB;
     mode.ddpfPixelFormat.dwRGBBitCount = bitsPerPixel;
     mode.ddsCaps.dwCaps2 = caps2;
     return mode;
@@ -110,12 +96,10 @@ DDSURFACEDESC2 MakeMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD tag
 
 ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDepths, uint32_t guidNumber)
 {
-    ScriptedDevice device;
-    device.name = name;
+    ScriptedDevice device{name, {}};
     std::memset(&device.desc, 0, sizeof device.desc);
     device.desc.dwDevCaps = devCaps;
     device.desc.dwDeviceRenderBitDepth = renderDepths;
-    device.desc.dwMaxTextureWidth = 2048 + guidNumber;
     device.desc.deviceGUID = MakeGuid(0xd0000000u | guidNumber);
     device.desc.dwReserved4 = 0xfeed0000u | guidNumber;  // the last field: whole copies carry it
     return device;
@@ -136,24 +120,18 @@ ScriptedDriver SecondaryDriver(const std::string& description, uint32_t guidNumb
     return driver;
 }
 
-ScriptedMachine::ScriptedMachine(std::vector<ScriptedDriver> drivers, size_t traceCapacity)
-    : traceCapacity_(traceCapacity)
+ScriptedMachine::ScriptedMachine(std::vector<ScriptedDriver> drivers)
 {
     for (size_t i = 0; i < drivers.size(); ++i)
         drivers_.push_back(std::make_unique<Driver>(*this, static_cast<int>(i), std::move(drivers[i])));
-    calls_.reserve(traceCapacity);
 }
 
 ScriptedMachine::~ScriptedMachine() = default;
 
-void ScriptedMachine::Record(Call call, int driver)
+void ScriptedMachine::Check(bool ok, const char* what, int driver, unsigned long long value)
 {
-    if (calls_.size() < traceCapacity_)
-        calls_.push_back({call, driver});
-}
-
-void ScriptedMachine::Misuse(const char* what, int driver, unsigned long long value)
-{
+    if (ok)
+        return;
     const size_t used = std::strlen(misuse_);
     std::snprintf(misuse_ + used, sizeof misuse_ - used, "driver %d: %s 0x%llx; ", driver, what, value);
 }
@@ -184,10 +162,8 @@ DDCAPS ScriptedMachine::ExpectedCaps(int index, bool hal) const
 HRESULT ScriptedMachine::EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags)
 {
     ++enumerateCalls_;
-    if (flags != 7)
-        Misuse("DirectDrawEnumerateExA flags", -1, flags);
-    if (context != nullptr)
-        Misuse("DirectDrawEnumerateExA context", -1, reinterpret_cast<uintptr_t>(context));
+    Check(flags == 7, "DirectDrawEnumerateExA flags", -1, flags);
+    Check(context == nullptr, "DirectDrawEnumerateExA context", -1, Address(context));
     for (auto& driver : drivers_) {
         Text description(driver->script.description.c_str()), driverName("display");
         GUID* guid = driver->script.hasGuid ? &driver->script.guid : nullptr;
@@ -201,27 +177,20 @@ HRESULT ScriptedMachine::EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context
 HRESULT ScriptedMachine::CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer)
 {
     *object = nullptr;
-    for (size_t i = 0; i < drivers_.size(); ++i) {
-        Driver& driver = *drivers_[i];
-        const int index = static_cast<int>(i);
+    for (auto& driver : drivers_) {
         // Matched by value; the primary driver only by a null GUID.
-        if (driverGuid == nullptr ? driver.script.hasGuid
-                                  : !driver.script.hasGuid || !IsEqualGUID(*driverGuid, driver.script.guid))
+        if (driverGuid == nullptr ? driver->script.hasGuid
+                                  : !driver->script.hasGuid || !IsEqualGUID(*driverGuid, driver->script.guid))
             continue;
-        Record(Call::CreateEx, index);
-        ++driver.seen.createCalls;
-        if (FAILED(driver.script.createResult))
-            return driver.script.createResult;
-        if (!IsEqualGUID(iid, IID_IDirectDraw7)) {
-            Misuse("DirectDrawCreateEx iid", index, iid.Data1);
+        ++driver->seen.createCalls;
+        if (FAILED(driver->script.createResult))
+            return driver->script.createResult;
+        Check(IsEqualGUID(iid, IID_IDirectDraw7), "DirectDrawCreateEx iid", driver->index, iid.Data1);
+        Check(outer == nullptr, "DirectDrawCreateEx outer", driver->index, Address(outer));
+        if (!IsEqualGUID(iid, IID_IDirectDraw7) || outer != nullptr)
             return DDERR_INVALIDPARAMS;
-        }
-        if (outer != nullptr) {
-            Misuse("DirectDrawCreateEx outer", index, reinterpret_cast<uintptr_t>(outer));
-            return CLASS_E_NOAGGREGATION;
-        }
-        driver.directDraw.AddRef();
-        *object = static_cast<IDirectDraw7*>(&driver.directDraw);
+        driver->directDraw.AddRef();
+        *object = static_cast<IDirectDraw7*>(&driver->directDraw);
         return DD_OK;
     }
     return DDERR_INVALIDDIRECTDRAWGUID;
@@ -229,49 +198,45 @@ HRESULT ScriptedMachine::CreateEx(GUID* driverGuid, void** object, REFIID iid, I
 
 HRESULT FakeDirectDraw7::QueryInterface(REFIID iid, void** object)
 {
-    auto& driver = *machine_.drivers_[index_];
     *object = nullptr;
-    if (!IsEqualGUID(iid, IID_IDirect3D7)) {
-        machine_.Misuse("QueryInterface iid", index_, iid.Data1);
+    d_.machine.Check(IsEqualGUID(iid, IID_IDirect3D7), "QueryInterface iid", d_.index, iid.Data1);
+    if (!IsEqualGUID(iid, IID_IDirect3D7))
         return E_NOINTERFACE;
-    }
-    machine_.Record(Call::QueryDirect3D, index_);
-    if (FAILED(driver.script.queryDirect3DResult))
-        return driver.script.queryDirect3DResult;
-    driver.direct3D.AddRef();
-    *object = static_cast<IDirect3D7*>(&driver.direct3D);
+    if (FAILED(d_.script.queryDirect3DResult))
+        return d_.script.queryDirect3DResult;
+    d_.direct3D.AddRef();
+    *object = static_cast<IDirect3D7*>(&d_.direct3D);
     return S_OK;
 }
 
+ULONG FakeDirectDraw7::AddRef() { return ++d_.seen.directDrawRefs; }
+ULONG FakeDirectDraw7::Release() { return --d_.seen.directDrawRefs; }
+ULONG FakeDirect3D7::AddRef() { return ++d_.seen.direct3DRefs; }
+ULONG FakeDirect3D7::Release() { return --d_.seen.direct3DRefs; }
+
 HRESULT FakeDirectDraw7::GetCaps(LPDDCAPS halCaps, LPDDCAPS helCaps)
 {
-    machine_.Record(Call::GetCaps, index_);
     for (LPDDCAPS caps : {halCaps, helCaps}) {
-        if (caps == nullptr || caps->dwSize != sizeof(DDCAPS)) {
-            machine_.Misuse("GetCaps dwSize", index_, caps ? caps->dwSize : 0xdeadbeef);
+        d_.machine.Check(caps && caps->dwSize == sizeof(DDCAPS), "GetCaps dwSize", d_.index, caps ? caps->dwSize : 0);
+        if (!caps || caps->dwSize != sizeof(DDCAPS))
             return DDERR_INVALIDPARAMS;
-        }
     }
-    *halCaps = machine_.ExpectedCaps(index_, true);
-    *helCaps = machine_.ExpectedCaps(index_, false);
+    *halCaps = d_.machine.ExpectedCaps(d_.index, true);
+    *helCaps = d_.machine.ExpectedCaps(d_.index, false);
     return DD_OK;
 }
 
 HRESULT FakeDirectDraw7::EnumDisplayModes(DWORD flags, LPDDSURFACEDESC2 templateDesc, LPVOID context,
                                           LPDDENUMMODESCALLBACK2 callback)
 {
-    auto& driver = *machine_.drivers_[index_];
-    machine_.Record(Call::EnumDisplayModes, index_);
-    if (flags != 0)
-        machine_.Misuse("EnumDisplayModes flags", index_, flags);
-    if (templateDesc != nullptr)
-        machine_.Misuse("EnumDisplayModes template", index_, reinterpret_cast<uintptr_t>(templateDesc));
-    driver.seen.modesContext = context;
-    for (const DDSURFACEDESC2& mode : driver.script.modes) {
+    d_.machine.Check(flags == 0, "EnumDisplayModes flags", d_.index, flags);
+    d_.machine.Check(templateDesc == nullptr, "EnumDisplayModes template", d_.index, Address(templateDesc));
+    d_.seen.modesContext = context;
+    for (const DDSURFACEDESC2& mode : d_.script.modes) {
         DDSURFACEDESC2 copy = mode;
         const HRESULT result = callback(&copy, context);
         std::memset(&copy, kScribble, sizeof copy);
-        if (result == DDENUMRET_CANCEL && !machine_.ignoreCancel_)
+        if (result == DDENUMRET_CANCEL && !d_.machine.ignoreCancel_)
             break;
     }
     return DD_OK;
@@ -279,18 +244,15 @@ HRESULT FakeDirectDraw7::EnumDisplayModes(DWORD flags, LPDDSURFACEDESC2 template
 
 HRESULT FakeDirect3D7::EnumDevices(LPD3DENUMDEVICESCALLBACK7 callback, void* context)
 {
-    auto& driver = *machine_.drivers_[index_];
-    machine_.Record(Call::EnumDevices, index_);
     // The driver context of the mode walk comes back here.
-    if (context == nullptr || context != driver.seen.modesContext)
-        machine_.Misuse("EnumDevices context", index_, reinterpret_cast<uintptr_t>(context));
-    for (const ScriptedDevice& device : driver.script.devices) {
+    d_.machine.Check(context && context == d_.seen.modesContext, "EnumDevices context", d_.index, Address(context));
+    for (const ScriptedDevice& device : d_.script.devices) {
         Text description("Direct3D device description"), name(device.name.c_str());
         D3DDEVICEDESC7 desc = device.desc;
-        ++driver.seen.devicesDelivered;
+        ++d_.seen.devicesDelivered;
         const HRESULT result = callback(description.chars, name.chars, &desc, context);
         std::memset(&desc, kScribble, sizeof desc);
-        if (result == D3DENUMRET_CANCEL && !machine_.ignoreCancel_)
+        if (result == D3DENUMRET_CANCEL && !d_.machine.ignoreCancel_)
             break;
     }
     return D3D_OK;

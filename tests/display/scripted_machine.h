@@ -1,8 +1,8 @@
 // A scripted DirectDraw machine: fake drivers behind the real IDirectDraw7 and
 // IDirect3D7 interfaces, reporting chosen GUIDs, descriptions, caps, modes and
-// devices, failing chosen calls, and recording what they were asked. Nothing
-// here allocates while an enumeration runs, so allocation counts see only the
-// code under test.
+// devices, failing chosen calls, and noting arguments that differ from the
+// documented use. Nothing here allocates while an enumeration runs, so
+// allocation counts see only the code under test.
 #pragma once
 
 #include "display/direct_draw_entry.h"
@@ -39,30 +39,17 @@ ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDe
 ScriptedDriver PrimaryDriver(const std::string& description);
 ScriptedDriver SecondaryDriver(const std::string& description, uint32_t guidNumber);
 
-enum class Call { CreateEx, QueryDirect3D, GetCaps, EnumDisplayModes, EnumDevices, ReleaseDirectDraw, ReleaseDirect3D };
-
-struct CallRecord {
-    Call call;
-    int driver;
-    bool operator==(const CallRecord& other) const { return call == other.call && driver == other.driver; }
-};
-
 struct DriverObservations {
-    LONG directDrawRefs = 0;
-    LONG direct3DRefs = 0;
-    int createCalls = 0;
-    int devicesDelivered = 0;
+    LONG directDrawRefs = 0, direct3DRefs = 0;
+    int createCalls = 0, devicesDelivered = 0;
     BOOL driverCallbackResult = static_cast<BOOL>(0xdeadbeef);
     void* modesContext = nullptr;
 };
 
 class ScriptedMachine final : public DirectDrawEntry {
 public:
-    // `traceCapacity` calls are recorded; 0 records none (for benchmarks).
-    explicit ScriptedMachine(std::vector<ScriptedDriver> drivers, size_t traceCapacity = 4096);
+    explicit ScriptedMachine(std::vector<ScriptedDriver> drivers);
     ~ScriptedMachine();
-    ScriptedMachine(const ScriptedMachine&) = delete;
-    ScriptedMachine& operator=(const ScriptedMachine&) = delete;
 
     HRESULT EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags) override;
     HRESULT CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer) override;
@@ -74,7 +61,6 @@ public:
     const DriverObservations& observed(int index) const;
     // What GetCaps writes for a driver, byte for byte.
     DDCAPS ExpectedCaps(int index, bool hal) const;
-    const std::vector<CallRecord>& calls() const { return calls_; }
     int enumerateCalls() const { return enumerateCalls_; }
     // Arguments that differ from the documented use, as text; empty when none.
     const char* misuse() const { return misuse_; }
@@ -86,12 +72,10 @@ public:
 private:
     friend class FakeDirectDraw7;
     friend class FakeDirect3D7;
-    void Record(Call call, int driver);
-    void Misuse(const char* what, int driver, unsigned long long value);
+    // Notes `what` with its value unless `ok`.
+    void Check(bool ok, const char* what, int driver, unsigned long long value);
 
     std::vector<std::unique_ptr<Driver>> drivers_;
-    std::vector<CallRecord> calls_;
-    size_t traceCapacity_;
     bool ignoreCancel_ = false;
     int enumerateCalls_ = 0;
     char misuse_[512] = {};
