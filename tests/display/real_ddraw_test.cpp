@@ -196,7 +196,8 @@ TEST(RealDdrawTest, TableAndReportHoldWhatDdrawReports)
         for (const Mode& m : Modes(GetDisplayDeviceTable()[0]))
             sizes.emplace(std::get<0>(m), std::get<1>(m));
         EXPECT_GT(sizes.size(), 4u) << "a virtual desktop offers many resolutions";
-        EXPECT_TRUE(std::make_pair(g_desktopWidth, g_desktopHeight) == *sizes.rbegin());
+        EXPECT_EQ(g_desktopWidth, sizes.rbegin()->first);
+        EXPECT_EQ(g_desktopHeight, sizes.rbegin()->second);
         EXPECT_FALSE(std::is_sorted(drivers[0].modes.begin(), drivers[0].modes.end())) << "so the order is ours";
     }
     FreeDisplayDeviceModes();
