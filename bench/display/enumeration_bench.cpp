@@ -93,7 +93,7 @@ int main(int argc, char** argv)
         driver.devices = {MakeDevice("HAL", D3DDEVCAPS_HWRASTERIZATION, DDBD_16 | DDBD_24 | DDBD_32, d)};
         drivers.push_back(driver);
     }
-    ScriptedMachine machine(drivers, 0);
+    ScriptedMachine machine(drivers);
     SetDirectDrawEntry(&machine);
 
     // Enumeration: fill the table, then give its storage back, as a run does.

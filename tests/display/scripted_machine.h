@@ -1,8 +1,8 @@
-// A scripted DirectDraw machine: fake drivers implementing the real IDirectDraw7
-// and IDirect3D7 interfaces, reporting chosen GUIDs, descriptions, caps, modes
-// and devices, failing chosen calls, and recording what they were asked.
-// Nothing here allocates while an enumeration runs, so allocation counts in
-// the tests see only the code under test.
+// A scripted DirectDraw machine: fake drivers behind the real IDirectDraw7 and
+// IDirect3D7 interfaces, reporting chosen GUIDs, descriptions, caps, modes and
+// devices, failing chosen calls, and noting arguments that differ from the
+// documented use. Nothing here allocates while an enumeration runs, so
+// allocation counts see only the code under test.
 #pragma once
 
 #include "display/direct_draw_entry.h"
@@ -16,7 +16,6 @@
 #include <vector>
 
 struct ScriptedDevice {
-    std::string description;
     std::string name;
     D3DDEVICEDESC7 desc;
 };
@@ -25,69 +24,32 @@ struct ScriptedDriver {
     bool hasGuid = false;  // false: the primary display driver (null GUID)
     GUID guid{};
     std::string description;
-    std::string driverName = "display";
     DWORD halCaps2 = 0;
-    DWORD helCaps2 = 0;
     std::vector<DDSURFACEDESC2> modes;
     std::vector<ScriptedDevice> devices;
-    // Failure switches.
-    HRESULT createResult = DD_OK;
-    HRESULT queryDirect3DResult = S_OK;
-    HRESULT getCapsResult = DD_OK;
-    HRESULT enumModesResult = DD_OK;
-    HRESULT enumDevicesResult = DD_OK;
+    HRESULT createResult = DD_OK;        // of DirectDrawCreateEx
+    HRESULT queryDirect3DResult = S_OK;  // of QueryInterface(IID_IDirect3D7)
 };
 
 GUID MakeGuid(uint32_t n);
-// A mode; `tag` goes into dwRefreshRate so copies can be told apart.
+// `tag` goes into dwRefreshRate so that copies can be told apart.
 DDSURFACEDESC2 MakeMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD tag = 0, DWORD caps2 = 0);
+// The device GUID is MakeGuid(0xd0000000 | guidNumber).
 ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDepths, uint32_t guidNumber);
 ScriptedDriver PrimaryDriver(const std::string& description);
 ScriptedDriver SecondaryDriver(const std::string& description, uint32_t guidNumber);
 
-enum class Call {
-    CreateEx,
-    QueryDirect3D,
-    QueryOther,
-    GetCaps,
-    EnumDisplayModes,
-    EnumDevices,
-    ReleaseDirectDraw,
-    ReleaseDirect3D,
-};
-
-struct CallRecord {
-    Call call;
-    int driver;
-    bool operator==(const CallRecord& other) const { return call == other.call && driver == other.driver; }
-};
-
-// What one driver was asked, and what it holds.
 struct DriverObservations {
-    LONG directDrawRefs = 0;
-    LONG direct3DRefs = 0;
-    int createCalls = 0;
-    GUID* createGuid = reinterpret_cast<GUID*>(0xdeadbeef);
-    bool createAskedDirectDraw7 = false;
-    IUnknown* createOuter = reinterpret_cast<IUnknown*>(0xdeadbeef);
-    DWORD halSizeSeen = 0xdeadbeef;
-    DWORD helSizeSeen = 0xdeadbeef;
-    DWORD enumModesFlags = 0xdeadbeef;
-    void* enumModesTemplate = reinterpret_cast<void*>(0xdeadbeef);
-    void* modesContext = reinterpret_cast<void*>(0xdeadbeef);
-    void* devicesContext = reinterpret_cast<void*>(0xdeadbeef);
-    int modesDelivered = 0;
-    int devicesDelivered = 0;
+    LONG directDrawRefs = 0, direct3DRefs = 0;
+    int createCalls = 0, devicesDelivered = 0;
     BOOL driverCallbackResult = static_cast<BOOL>(0xdeadbeef);
+    void* modesContext = nullptr;
 };
 
 class ScriptedMachine final : public DirectDrawEntry {
 public:
-    // `traceCapacity` calls are recorded; 0 records none (for benchmarks).
-    explicit ScriptedMachine(std::vector<ScriptedDriver> drivers, size_t traceCapacity = 4096);
+    explicit ScriptedMachine(std::vector<ScriptedDriver> drivers);
     ~ScriptedMachine();
-    ScriptedMachine(const ScriptedMachine&) = delete;
-    ScriptedMachine& operator=(const ScriptedMachine&) = delete;
 
     HRESULT EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags) override;
     HRESULT CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer) override;
@@ -97,28 +59,24 @@ public:
 
     const ScriptedDriver& driver(int index) const;
     const DriverObservations& observed(int index) const;
-    // The caps GetCaps writes for a driver, byte for byte.
-    DDCAPS ExpectedHalCaps(int index) const;
-    DDCAPS ExpectedHelCaps(int index) const;
-    const std::vector<CallRecord>& calls() const { return calls_; }
+    // What GetCaps writes for a driver, byte for byte.
+    DDCAPS ExpectedCaps(int index, bool hal) const;
     int enumerateCalls() const { return enumerateCalls_; }
-    DWORD enumerateFlags() const { return enumerateFlags_; }
-    void* enumerateContext() const { return enumerateContext_; }
+    // Arguments that differ from the documented use, as text; empty when none.
+    const char* misuse() const { return misuse_; }
     // True when every interface handed out was released exactly.
     bool AllReleased() const;
 
-    struct Driver;  // one fake driver and its two interfaces
+    struct Driver;
 
 private:
     friend class FakeDirectDraw7;
     friend class FakeDirect3D7;
-    void Record(Call call, int driver);
+    // Notes `what` with its value unless `ok`.
+    void Check(bool ok, const char* what, int driver, unsigned long long value);
 
     std::vector<std::unique_ptr<Driver>> drivers_;
-    std::vector<CallRecord> calls_;
-    size_t traceCapacity_;
     bool ignoreCancel_ = false;
     int enumerateCalls_ = 0;
-    DWORD enumerateFlags_ = 0xdeadbeef;
-    void* enumerateContext_ = reinterpret_cast<void*>(0xdeadbeef);
+    char misuse_[512] = {};
 };
