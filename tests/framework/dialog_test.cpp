@@ -194,6 +194,9 @@ TEST_F(DialogTest, RoutesEveryEntryKindThroughTheMapAndItsBases) {
         // The keyboard changes the list's selection: a real CBN_SELCHANGE.
         ::SetFocus(d.m_cbCombo.m_hWnd);
         ::SendMessageA(d.m_cbCombo.m_hWnd, WM_KEYDOWN, VK_DOWN, 0);
+        // The list's other notifications reach no handler.
+        ::SendMessageA(d.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_COMBO, CBN_SELENDOK),
+                       reinterpret_cast<LPARAM>(d.m_cbCombo.m_hWnd));
         ::SendMessageA(d.m_chkCheck.m_hWnd, BM_CLICK, 0, 0);
         ::SendMessageA(d.GetDlgItem(IDC_ACTION), BM_CLICK, 0, 0);
         // A drag of the thumb to the right end: NM_RELEASEDCAPTURE on release.
