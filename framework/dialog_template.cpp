@@ -16,13 +16,6 @@ bool StyleOffset(const void* resource, DWORD size, size_t* offset) {
 
 }  // namespace
 
-bool GetDialogTemplateStyle(const void* resource, DWORD size, DWORD* style) {
-    size_t at;
-    if (!StyleOffset(resource, size, &at)) return false;
-    std::memcpy(style, static_cast<const BYTE*>(resource) + at, sizeof *style);
-    return true;
-}
-
 const DLGTEMPLATE* PrepareDialogTemplate(const void* resource, DWORD size, bool look3d,
                                          std::vector<DWORD>& copy) {
     size_t at;

@@ -5,10 +5,6 @@
 
 #include <vector>
 
-// The style of a DLGTEMPLATEEX or DLGTEMPLATE; false when the resource is too
-// short to hold one.
-bool GetDialogTemplateStyle(const void* resource, DWORD size, DWORD* style);
-
 // The resource itself, or, when look3d is set and the template lacks DS_3DLOOK,
 // a DWORD-aligned copy in `copy` that carries it (resource memory is read-only).
 // Null when the resource is too short to be a template.
