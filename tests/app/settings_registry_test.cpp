@@ -1,15 +1,7 @@
 // The persistence against the Windows registry of the test prefix: exactly what is stored, and
 // stored bytes read back as they are.
 #include "app/registry.h"
-#include "app/settings.h"
-#include "app/settings_store.h"
 #include "settings_test_support.h"
-
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
 
 using namespace settings_test;
 
@@ -23,17 +15,15 @@ protected:
         FillStandardDevices(m_table);
         SetSettingsRegistry(nullptr);
     }
-    void TearDown() override
-    {
-        DeleteSettingsKey();
-        ResetModeChoiceTable();
-    }
+    void TearDown() override { DeleteSettingsKey(); }
 
-    // The key holds exactly `names` with their field's type and bytes from `source`, and `others`.
-    static void ExpectKey(const Names& names, const SetupSettings& source, RealKey others = {})
+    // The key holds exactly the values of `passes`, typed and sized as their fields, and `others`.
+    static void ExpectKey(std::vector<Names> passes, const SetupSettings& source, RealKey others = {})
     {
-        for (const std::string& name : names)
-            others[name] = RealValue{Field(name).type, FieldBytes(source, Field(name))};
+        for (const Names& names : passes) {
+            for (const std::string& name : names)
+                others[name] = RealValue{Field(name).type, FieldBytes(source, Field(name))};
+        }
         EXPECT_EQ(others, ReadRealKey());
     }
 
@@ -45,54 +35,57 @@ protected:
 
 TEST_F(RealSettingsTest, FirstRunStoresSixteenValuesAndALaterRunReadsThem)
 {
-    ASSERT_TRUE(ReadRealKey().empty());
     LoadSettings(m_settings);
-    // REG_DWORD of 4 bytes; the texts with their field widths 40 and 1024, zero after the
-    // terminator; the GUIDs as 16-byte REG_BINARY, the driver's zero.
+    // REG_DWORD of 4 bytes; the texts at their widths 40 and 1024, zero after the terminator;
+    // the GUIDs as 16-byte REG_BINARY, the driver's zero.
     const SetupSettings defaults = StandardDefaults();
     ExpectSameSettings(defaults, m_settings, "first run");
-    ExpectKey(Concat(kFirstRunPass1, kSoundPass), defaults);
+    ExpectKey({kFirstRunPass1, kSoundPass}, defaults);
 
     // The four values a first run leaves out come back as their fallbacks; nothing is written.
     std::memset(&m_settings, 0x33, sizeof m_settings);
     LoadSettings(m_settings);
     ExpectSameSettings(defaults, m_settings, "second run");
-    ExpectKey(Concat(kFirstRunPass1, kSoundPass), defaults);
-}
-
-TEST_F(RealSettingsTest, SaveWritesAllTwentyAndLeavesOtherValues)
-{
-    PutRealValue("OTHER", REG_DWORD, Dword(0x01020304));
-    const SetupSettings record = DistinctSettings();
-    SaveSettings(record);
-    ExpectKey(Concat(kSavePass1, kSavePass2), record, {{"OTHER", RealValue{REG_DWORD, Dword(0x01020304)}}});
-    LoadSettings(m_settings);
-    ExpectSameSettings(record, m_settings, "loaded after save");
+    ExpectKey({kFirstRunPass1, kSoundPass}, defaults);
 }
 
 TEST_F(RealSettingsTest, EmptyKeyIsNotAFirstRun)
 {
-    CreateSettingsKey();
+    PutRealValue(nullptr, 0, {});
     LoadSettings(m_settings);
     ExpectSameSettings(StandardDefaults(), m_settings, "empty key");
     ExpectKey({}, m_settings);
 }
 
+TEST_F(RealSettingsTest, SaveWritesAllTwentyWithTerminatedTextsAndLeavesOtherValues)
+{
+    PutRealValue("OTHER", REG_DWORD, Dword(0x01020304));
+    SetupSettings record = DistinctSettings();
+    // Sent unterminated, the registry would count the byte after the field as the terminator,
+    // and the next load would reject a value one byte too large.
+    std::memset(record.deviceName, 'Q', sizeof record.deviceName);
+    std::memset(record.providerName, 'R', sizeof record.providerName);
+    SaveSettings(record);
+    record.deviceName[39] = record.providerName[1023] = '\0';
+    ExpectKey({kSavePass1, kSavePass2}, record, {{"OTHER", RealValue{REG_DWORD, Dword(0x01020304)}}});
+    LoadSettings(m_settings);
+    ExpectSameSettings(record, m_settings, "loaded after save");
+}
+
 TEST_F(RealSettingsTest, StoredBytesAreTakenAsTheyAre)
 {
     // Neither recomputed from the modes nor checked against the device table.
-    PutRealValue("WIDTH", REG_DWORD, Dword(1234));
-    PutRealValue("HEIGHT", REG_DWORD, Dword(77));
-    PutRealValue("BITPERPIXEL", REG_DWORD, Dword(8));
-    PutRealValue("DEVICECNT", REG_DWORD, Dword(5));
-    PutRealValue("MODECNT", REG_DWORD, Dword(39));
+    const int32_t numbers[] = {1234, 77, 8, 5, 39};
+    for (int i = 0; i < 5; ++i)
+        PutRealValue(kLoadPass1[1 + i].c_str(), REG_DWORD, Dword(numbers[i]));
+    // Texts that fill their fields come back with the last byte as terminator.
+    PutRealValue("DEVICENAME", REG_SZ, std::vector<BYTE>(40, 'N'));
+    PutRealValue("PROVIDERNAME", REG_SZ, std::vector<BYTE>(1024, 'P'));
     LoadSettings(m_settings);
-    EXPECT_EQ(1234, m_settings.width);
-    EXPECT_EQ(77, m_settings.height);
-    EXPECT_EQ(8, m_settings.bitPerPixel);
-    EXPECT_EQ(5, m_settings.deviceCnt);
-    EXPECT_EQ(39, m_settings.modeCnt);
+    EXPECT_EQ(std::vector<int32_t>(numbers, numbers + 5), std::vector<int32_t>(&m_settings.width, &m_settings.modeCnt + 1));
     EXPECT_EQ(800, ModeChoiceTable[1].width) << "the rows describe the device";
+    EXPECT_EQ(std::string(39, 'N'), m_settings.deviceName);
+    EXPECT_EQ(std::string(1023, 'P'), m_settings.providerName);
 
     // Shorter data replaces the low bytes only; longer data is a failed read.
     DeleteSettingsKey();
@@ -108,25 +101,4 @@ TEST_F(RealSettingsTest, StoredBytesAreTakenAsTheyAre)
     EXPECT_EQ(0xa5a5a5a5u, uint32_t(m_settings.bitPerPixel));
     EXPECT_EQ(0xa5a5a5a5u, uint32_t(m_settings.isVoodoo));
     EXPECT_EQ(2, m_settings.spriteMode);
-}
-
-TEST_F(RealSettingsTest, TextsWithoutTerminatorLoadTerminatedAndSaveWithTheirWidth)
-{
-    PutRealValue("DEVICENAME", REG_SZ, std::vector<BYTE>(40, 'N'));
-    PutRealValue("PROVIDERNAME", REG_SZ, std::vector<BYTE>(1024, 'P'));
-    LoadSettings(m_settings);
-    EXPECT_EQ(std::string(39, 'N'), m_settings.deviceName);
-    EXPECT_EQ(std::string(1023, 'P'), m_settings.providerName);
-
-    // Sent unterminated, the registry would count the zero after the field (isFullScreenMode)
-    // as a terminator, and the next load would reject a value one byte too large.
-    std::memset(m_settings.deviceName, 'Q', sizeof m_settings.deviceName);
-    std::memset(m_settings.providerName, 'R', sizeof m_settings.providerName);
-    m_settings.isFullScreenMode = 0;
-    SaveSettings(m_settings);
-    const RealKey stored = ReadRealKey();
-    EXPECT_EQ(Text(std::string(39, 'Q'), 40), stored.at("DEVICENAME").data);
-    EXPECT_EQ(Text(std::string(1023, 'R'), 1024), stored.at("PROVIDERNAME").data);
-    LoadSettings(m_settings);
-    EXPECT_EQ(std::string(39, 'Q'), m_settings.deviceName);
 }
