@@ -13,15 +13,20 @@ const std::vector<ModeChoice> g_rowsAtStart(ModeChoiceTable, ModeChoiceTable + k
 const std::vector<BYTE> g_settingsAtStart(reinterpret_cast<const BYTE*>(&g_setupSettings),
                                           reinterpret_cast<const BYTE*>(&g_setupSettings + 1));
 
-constexpr int32_t kRowSentinel = 0x5e5e5e5e;
+constexpr ModeChoice kRowSentinel{0x5e5e5e5e, 0x5e5e5e5e, 0x5e5e5e5e};
 constexpr int32_t kKept = int32_t(0xa5a5a5a5); // the field keeps the record's sentinel bytes
 
 struct Device {
     const char* name;
     bool hardware;
-    uint8_t driverSeed; // 0: the primary driver's zero GUID
     std::vector<DDSURFACEDESC2> modes;
 };
+
+// Device i has GUID 0x40 + i; device 0 is of the primary driver (zero GUID), the others not.
+GUID Driver(size_t i)
+{
+    return i ? MakeGuid(uint8_t(0x60 + i)) : GUID{};
+}
 
 struct DefaultsCase {
     const char* what;
@@ -65,26 +70,26 @@ static_assert(sizeof kFullWidthName == 41, "forty characters");
 
 const DefaultsCase kCases[] = {
     {"software devices only",
-     {{"Soft A", false, 0, {Mode(800, 600, 16), Mode(1024, 768, 16)}}, {"Soft B", false, 3, {Mode(640, 480, 16)}}},
+     {{"Soft A", false, {Mode(800, 600, 16), Mode(1024, 768, 16)}}, {"Soft B", false, {Mode(640, 480, 16)}}},
      -1, {{640, 480, 16}}, kKept},
     {"a software device ahead of the hardware one",
-     {{"Soft", false, 0, {Mode(512, 512, 16), Mode(640, 480, 16)}},
-      {"Hard", true, 0x50, {Mode(640, 480, 16), Mode(800, 600, 16)}}},
+     {{"Soft", false, {Mode(512, 512, 16), Mode(640, 480, 16)}},
+      {"Hard", true, {Mode(640, 480, 16), Mode(800, 600, 16)}}},
      1, {{640, 480, 16}, {800, 600, 16}}, 0},
     {"two hardware devices, the first without 640 x 480 x 16",
-     {{"First", true, 0x50, {Mode(640, 480, 32), Mode(720, 480, 16), Mode(800, 600, 16)}},
-      {"Second", true, 0x70, {Mode(512, 384, 16), Mode(640, 480, 16), Mode(1600, 1200, 16)}}},
+     {{"First", true, {Mode(640, 480, 32), Mode(720, 480, 16), Mode(800, 600, 16)}},
+      {"Second", true, {Mode(512, 384, 16), Mode(640, 480, 16), Mode(1600, 1200, 16)}}},
      0, {{720, 480, 16}, {800, 600, 16}}, kKept},
     {"modes under 480 lines and of other depths, a full-width name",
-     {{kFullWidthName, true, 0,
+     {{kFullWidthName, true,
        {Mode(320, 240, 16), Mode(640, 400, 16), Mode(640, 479, 16), Mode(640, 480, 16), Mode(640, 480, 24),
         Mode(640, 480, 32), Mode(720, 480, 8), Mode(720, 480, 16), Mode(800, 600, 15), Mode(800, 600, 16),
         Mode(1024, 768, 32)}}},
      0, {{640, 480, 16}, {720, 480, 16}, {800, 600, 16}}, 0},
     {"a mode sorting before 640 x 480 x 16",
-     {{"Hard", true, 0, {Mode(512, 512, 16), Mode(640, 480, 16), Mode(800, 600, 16)}}},
+     {{"Hard", true, {Mode(512, 512, 16), Mode(640, 480, 16), Mode(800, 600, 16)}}},
      0, {{512, 512, 16}, {640, 480, 16}, {800, 600, 16}}, 1},
-    {"more than forty listed modes, 640 x 480 x 16 the 42nd", {{"Hard", true, 0, ManyModes()}}, 0, FortyRows(),
+    {"more than forty listed modes, 640 x 480 x 16 the 42nd", {{"Hard", true, ManyModes()}}, 0, FortyRows(),
      kKept},
 };
 
@@ -101,12 +106,9 @@ TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
 {
     for (const DefaultsCase& c : kCases) {
         DeviceTable table;
-        for (size_t i = 0; i < c.devices.size(); ++i) {
-            const Device& d = c.devices[i];
-            table.Add(d.name, d.hardware, MakeGuid(uint8_t(0x40 + i)), d.driverSeed ? MakeGuid(d.driverSeed) : GUID{},
-                      d.modes);
-        }
-        std::fill(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows, ModeChoice{kRowSentinel, kRowSentinel, kRowSentinel});
+        for (size_t i = 0; i < c.devices.size(); ++i)
+            table.Add(c.devices[i].name, c.devices[i].hardware, MakeGuid(uint8_t(0x40 + i)), Driver(i), c.devices[i].modes);
+        std::fill(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows, kRowSentinel);
         SetupSettings settings;
         std::memset(&settings, 0xa5, sizeof settings);
         settings.SetDefaults();
@@ -122,11 +124,11 @@ TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
             std::memcpy(expected.deviceName, d.name, length);
             expected.deviceName[length] = '\0';
             expected.guidDevice = MakeGuid(uint8_t(0x40 + c.chosen));
-            expected.guidDriver = d.driverSeed ? MakeGuid(d.driverSeed) : GUID{};
+            expected.guidDriver = Driver(c.chosen);
         }
         ExpectSameSettings(expected, settings, c.what);
         std::vector<ModeChoice> rows = c.rows;
-        rows.resize(kModeChoiceRows, ModeChoice{kRowSentinel, kRowSentinel, kRowSentinel});
+        rows.resize(kModeChoiceRows, kRowSentinel);
         EXPECT_EQ(RowsText(rows.data()), RowsText(ModeChoiceTable)) << c.what;
     }
 }

@@ -162,18 +162,6 @@ inline SetupSettings StandardDefaults()
     return s;
 }
 
-// Every field differs from its default and from its fallback.
-inline SetupSettings DistinctSettings()
-{
-    SetupSettings s{};
-    s.guidDevice = MakeGuid(0x90);
-    s.guidDriver = MakeGuid(0xa0);
-    std::memcpy(s.deviceName, "Stored Device", 14);
-    SetNumbers(s, {1, 1024, 768, 32, 3, 7, 1, 0, 0, 1, 0, 0, 2, 3, 2, 1});
-    std::memcpy(s.providerName, "Stored Provider", 16);
-    return s;
-}
-
 inline void ExpectSameSettings(const SetupSettings& expected, const SetupSettings& actual, const std::string& context)
 {
     for (const StoredField& field : kFields) {
