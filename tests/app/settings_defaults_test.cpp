@@ -3,6 +3,7 @@
 #include "settings_test_support.h"
 
 #include <algorithm>
+#include <array>
 
 using namespace settings_test;
 
@@ -54,13 +55,11 @@ std::vector<ModeChoice> FortyRows()
     return rows;
 }
 
-std::string RowsText(const ModeChoice* rows)
+std::vector<std::array<int32_t, 3>> Rows(const ModeChoice* rows)
 {
-    std::string text;
-    for (unsigned row = 0; row < kModeChoiceRows; ++row) {
-        text += " " + std::to_string(rows[row].width) + "x" + std::to_string(rows[row].height) + "x" +
-                std::to_string(rows[row].bitPerPixel);
-    }
+    std::vector<std::array<int32_t, 3>> text;
+    for (unsigned row = 0; row < kModeChoiceRows; ++row)
+        text.push_back({rows[row].width, rows[row].height, rows[row].bitPerPixel});
     return text;
 }
 
@@ -98,8 +97,7 @@ const DefaultsCase kCases[] = {
 TEST(SetupSettingsStart, RecordZeroAndEveryRow640x480x16BeforeMain)
 {
     EXPECT_EQ(Hex(std::vector<BYTE>(sizeof(SetupSettings), 0)), Hex(g_settingsAtStart));
-    EXPECT_EQ(RowsText(std::vector<ModeChoice>(kModeChoiceRows, ModeChoice{640, 480, 16}).data()),
-              RowsText(g_rowsAtStart.data()));
+    EXPECT_EQ(Rows(std::vector<ModeChoice>(kModeChoiceRows, ModeChoice{640, 480, 16}).data()), Rows(g_rowsAtStart.data()));
 }
 
 TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
@@ -119,16 +117,13 @@ TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
         SetNumbers(expected, {0, 640, 480, 16, c.chosen < 0 ? kKept : 0, c.modeCnt, 0, 1, 2, 2, 2, 1, 1, 0, 0, 0});
         std::memcpy(expected.providerName, Text("No Provider", 1024).data(), 1024);
         if (c.chosen >= 0) {
-            const Device& d = c.devices[c.chosen];
-            const size_t length = std::min<size_t>(std::strlen(d.name), 39);
-            std::memcpy(expected.deviceName, d.name, length);
-            expected.deviceName[length] = '\0';
+            std::snprintf(expected.deviceName, sizeof expected.deviceName, "%s", c.devices[c.chosen].name);
             expected.guidDevice = MakeGuid(uint8_t(0x40 + c.chosen));
             expected.guidDriver = Driver(c.chosen);
         }
         ExpectSameSettings(expected, settings, c.what);
         std::vector<ModeChoice> rows = c.rows;
         rows.resize(kModeChoiceRows, kRowSentinel);
-        EXPECT_EQ(RowsText(rows.data()), RowsText(ModeChoiceTable)) << c.what;
+        EXPECT_EQ(Rows(rows.data()), Rows(ModeChoiceTable)) << c.what;
     }
 }

@@ -63,16 +63,11 @@ struct Model {
 enum class Run { Load, ReadOverSentinels, Save };
 
 // Every field differs from its default and from its fallback; both texts fill their fields.
-SetupSettings DistinctSettings()
-{
-    SetupSettings s{};
-    s.guidDevice = MakeGuid(0x90);
-    s.guidDriver = MakeGuid(0xa0);
-    std::memset(s.deviceName, 'Q', sizeof s.deviceName);
-    SetNumbers(s, {1, 1024, 768, 32, 3, 7, 1, 0, 0, 1, 0, 0, 2, 3, 2, 1});
-    std::memset(s.providerName, 'R', sizeof s.providerName);
+const SetupSettings kDistinct = [] {
+    SetupSettings s;
+    std::memset(&s, 'Q', sizeof s);
     return s;
-}
+}();
 
 RealKey Values(const SetupSettings& from, std::vector<Names> passes)
 {
@@ -95,20 +90,12 @@ struct Case {
 // the record (never written outside) and the key against the model.
 void Check(const Case& c, MemoryRegistry* memory, RegistryOp failOp, unsigned failing, const std::string& context)
 {
-    if (memory != nullptr) {
-        memory->FailCall(failOp, failing);
-        if (c.keyExists)
-            memory->AddKey(HKEY_CURRENT_USER, SETTINGS_KEY_PATH);
-    } else {
-        DeleteSettingsKey();
-        if (c.keyExists)
-            PutRealValue(nullptr, 0, {});
-    }
+    memory ? memory->FailCall(failOp, failing) : DeleteSettingsKey();
+    if (c.keyExists)
+        memory ? memory->AddKey(HKEY_CURRENT_USER, SETTINGS_KEY_PATH) : PutRealValue(nullptr, 0, {});
     for (const auto& value : c.key) {
-        if (memory != nullptr)
-            memory->PutValue(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, value.first, value.second.type, value.second.data);
-        else
-            PutRealValue(value.first.c_str(), value.second.type, value.second.data);
+        memory ? memory->PutValue(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, value.first, value.second.type, value.second.data)
+               : PutRealValue(value.first.c_str(), value.second.type, value.second.data);
     }
     auto contents = [memory] {
         if (memory == nullptr)
@@ -148,9 +135,9 @@ void Check(const Case& c, MemoryRegistry* memory, RegistryOp failOp, unsigned fa
         model.ReadPass(kLoadPass1);
         model.ReadPass(kSoundPass);
     } else {
-        SaveSettings(DistinctSettings());
-        model.WritePass(kSavePass1, DistinctSettings());
-        model.WritePass(kSavePass2, DistinctSettings());
+        SaveSettings(kDistinct);
+        model.WritePass(kSavePass1, kDistinct);
+        model.WritePass(kSavePass2, kDistinct);
     }
     SetSettingsRegistry(nullptr);
 
@@ -186,7 +173,7 @@ protected:
 const Case kCases[] = {
     {"first run", Run::Load, false, {}},
     {"empty key", Run::Load, true, {}},
-    {"later run", Run::Load, true, Values(DistinctSettings(), {kFirstRunPass1, kSoundPass})},
+    {"later run", Run::Load, true, Values(kDistinct, {kFirstRunPass1, kSoundPass})},
     {"short and long data", Run::ReadOverSentinels, true,
      {{"WIDTH", {REG_SZ, {'1', 0}}}, {"HEIGHT", {REG_BINARY, {0x34, 0x12}}}, {"BITPERPIXEL", {REG_BINARY, {1, 2, 3, 4, 5}}},
       {"ISVOODOO", {REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}}}, {"SPRITEMODE", {REG_DWORD, {0, 0, 0, 0, 0}}}}},
