@@ -97,15 +97,18 @@ const DefaultsCase kCases[] = {
 TEST(SetupSettingsStart, RecordZeroAndEveryRow640x480x16BeforeMain)
 {
     EXPECT_EQ(Hex(std::vector<BYTE>(sizeof(SetupSettings), 0)), Hex(g_settingsAtStart));
-    EXPECT_EQ(Rows(std::vector<ModeChoice>(kModeChoiceRows, ModeChoice{640, 480, 16}).data()), Rows(g_rowsAtStart.data()));
+    const std::vector<ModeChoice> rows(kModeChoiceRows, ModeChoice{640, 480, 16});
+    EXPECT_EQ(Rows(rows.data()), Rows(g_rowsAtStart.data()));
 }
 
 TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
 {
     for (const DefaultsCase& c : kCases) {
         DeviceTable table;
-        for (size_t i = 0; i < c.devices.size(); ++i)
-            table.Add(c.devices[i].name, c.devices[i].hardware, MakeGuid(uint8_t(0x40 + i)), Driver(i), c.devices[i].modes);
+        for (size_t i = 0; i < c.devices.size(); ++i) {
+            const Device& d = c.devices[i];
+            table.Add(d.name, d.hardware, MakeGuid(uint8_t(0x40 + i)), Driver(i), d.modes);
+        }
         std::fill(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows, kRowSentinel);
         SetupSettings settings;
         std::memset(&settings, 0xa5, sizeof settings);

@@ -93,9 +93,9 @@ void Check(const Case& c, MemoryRegistry* memory, RegistryOp failOp, unsigned fa
     memory ? memory->FailCall(failOp, failing) : DeleteSettingsKey();
     if (c.keyExists)
         memory ? memory->AddKey(HKEY_CURRENT_USER, SETTINGS_KEY_PATH) : PutRealValue(nullptr, 0, {});
-    for (const auto& value : c.key) {
-        memory ? memory->PutValue(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, value.first, value.second.type, value.second.data)
-               : PutRealValue(value.first.c_str(), value.second.type, value.second.data);
+    for (const auto& [name, value] : c.key) {
+        memory ? memory->PutValue(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, name, value.type, value.data)
+               : PutRealValue(name.c_str(), value.type, value.data);
     }
     auto contents = [memory] {
         if (memory == nullptr)
@@ -175,8 +175,9 @@ const Case kCases[] = {
     {"empty key", Run::Load, true, {}},
     {"later run", Run::Load, true, Values(kDistinct, {kFirstRunPass1, kSoundPass})},
     {"short and long data", Run::ReadOverSentinels, true,
-     {{"WIDTH", {REG_SZ, {'1', 0}}}, {"HEIGHT", {REG_BINARY, {0x34, 0x12}}}, {"BITPERPIXEL", {REG_BINARY, {1, 2, 3, 4, 5}}},
-      {"ISVOODOO", {REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}}}, {"SPRITEMODE", {REG_DWORD, {0, 0, 0, 0, 0}}}}},
+     {{"WIDTH", {REG_SZ, {'1', 0}}}, {"HEIGHT", {REG_BINARY, {0x34, 0x12}}},
+      {"BITPERPIXEL", {REG_BINARY, {1, 2, 3, 4, 5}}}, {"ISVOODOO", {REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}}},
+      {"SPRITEMODE", {REG_DWORD, {0, 0, 0, 0, 0}}}}},
     {"save", Run::Save, true, Values(StandardDefaults(), {kLoadPass1, kSoundPass})},
 };
 

@@ -68,7 +68,8 @@ struct StoredField {
     int32_t fallback;
 };
 
-#define F(name, type, field, fallback) {name, type, offsetof(SetupSettings, field), sizeof(SetupSettings::field), fallback}
+#define F(name, type, field, fallback)                                                                           \
+    {name, type, offsetof(SetupSettings, field), sizeof(SetupSettings::field), fallback}
 // In the order in which a later run reads them.
 const StoredField kFields[20] = {
     F("ISFULLSCREENMODE", REG_DWORD, isFullScreenMode, -1), F("WIDTH", REG_DWORD, width, -1),
@@ -99,14 +100,14 @@ using Names = std::vector<std::string>;
 inline const Names kFirstRunPass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT", "MODECNT",
                                      "ISVOODOO", "ISLIGHTMAP", "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
 inline const Names kSoundPass = {"SOUNDMODE", "SPEAKERTYPE", "DIGITALRATETYPE", "DIGITALBITSTYPE", "PROVIDERNAME"};
-inline const Names kSavePass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT",
-                                 "MODECNT", "ISVOODOO", "ISLIGHTMAP", "SPRITEMODE", "TEXTUREMODE",
-                                 "FOG", "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
-inline const Names kSavePass2 = {"SOUNDMODE", "SPEAKERTYPE", "DIGITALRATETYPE", "DIGITALBITSTYPE",
+inline const Names kSavePass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT", "MODECNT",
+                                 "ISVOODOO", "ISLIGHTMAP", "SPRITEMODE", "TEXTUREMODE", "FOG", "DEVICENAME",
+                                 "GUIDDEVICE", "GUIDDRIVER"};
+inline const Names kSavePass2 = {"SOUNDMODE",     "SPEAKERTYPE",  "DIGITALRATETYPE", "DIGITALBITSTYPE",
                                  "NUMSAMPLETYPE", "PROVIDERNAME"};
-inline const Names kLoadPass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT",
-                                 "MODECNT", "ISVOODOO", "ISLIGHTMAP", "SPRITEMODE", "TEXTUREMODE",
-                                 "NUMSAMPLETYPE", "FOG", "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
+inline const Names kLoadPass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT", "MODECNT",
+                                 "ISVOODOO", "ISLIGHTMAP", "SPRITEMODE", "TEXTUREMODE", "NUMSAMPLETYPE", "FOG",
+                                 "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
 
 inline std::vector<BYTE> FieldBytes(const SetupSettings& settings, const StoredField& field)
 {

@@ -109,7 +109,7 @@ TEST(SetupAppRun, DevicesThenSettingsThenTheDialogThenTheExitStep)
         EXPECT_EQ(1, shown) << c.what;
         EXPECT_TRUE(mainIsDialog) << c.what << ": the dialog is the main window while it runs";
         EXPECT_EQ(c.card ? 1 : 0, deviceItems) << c.what;
-        EXPECT_EQ(c.card && !c.later ? 2 : 0, resolutionItems) << c.what << ": no list for a stored row past the devices";
+        EXPECT_EQ(c.card && !c.later ? 2 : 0, resolutionItems) << c.what << ": no list for a row past the devices";
         EXPECT_EQ(c.valuesAtShow, valuesAtShow) << c.what;
         EXPECT_EQ(c.valuesAtEnd, storedValues()) << c.what;
         EXPECT_EQ(c.sets, registry.CallCount(RegistryOp::Set)) << c.what;
