@@ -2,7 +2,6 @@
 // leave something out.
 #include "settings_test_support.h"
 
-#include <algorithm>
 #include <array>
 
 using namespace settings_test;
@@ -14,7 +13,8 @@ const std::vector<ModeChoice> g_rowsAtStart(ModeChoiceTable, ModeChoiceTable + k
 const std::vector<BYTE> g_settingsAtStart(reinterpret_cast<const BYTE*>(&g_setupSettings),
                                           reinterpret_cast<const BYTE*>(&g_setupSettings + 1));
 
-constexpr ModeChoice kRowSentinel{0x5e5e5e5e, 0x5e5e5e5e, 0x5e5e5e5e};
+using Row = std::array<int32_t, 3>; // width, height, bits per pixel
+constexpr int32_t kRowSentinel = 0x5e5e5e5e;
 constexpr int32_t kKept = int32_t(0xa5a5a5a5); // the field keeps the record's sentinel bytes
 
 struct Device {
@@ -33,7 +33,7 @@ struct DefaultsCase {
     const char* what;
     std::vector<Device> devices;
     int chosen;                   // index of the device that supplies, or -1
-    std::vector<ModeChoice> rows; // the rows written from row 0
+    std::vector<Row> rows;        // the rows written from row 0
     int32_t modeCnt;
 };
 
@@ -47,20 +47,20 @@ std::vector<DDSURFACEDESC2> ManyModes()
     return modes;
 }
 
-std::vector<ModeChoice> FortyRows()
+std::vector<Row> FortyRows()
 {
-    std::vector<ModeChoice> rows;
+    std::vector<Row> rows;
     for (int32_t width = 100; width < 140; ++width)
-        rows.push_back(ModeChoice{width, 480, 16});
+        rows.push_back({width, 480, 16});
     return rows;
 }
 
-std::vector<std::array<int32_t, 3>> Rows(const ModeChoice* rows)
+std::vector<Row> Rows(const ModeChoice* table)
 {
-    std::vector<std::array<int32_t, 3>> text;
+    std::vector<Row> rows;
     for (unsigned row = 0; row < kModeChoiceRows; ++row)
-        text.push_back({rows[row].width, rows[row].height, rows[row].bitPerPixel});
-    return text;
+        rows.push_back({table[row].width, table[row].height, table[row].bitPerPixel});
+    return rows;
 }
 
 // Forty characters: the record's name field holds no terminator.
@@ -97,8 +97,7 @@ const DefaultsCase kCases[] = {
 TEST(SetupSettingsStart, RecordZeroAndEveryRow640x480x16BeforeMain)
 {
     EXPECT_EQ(Hex(std::vector<BYTE>(sizeof(SetupSettings), 0)), Hex(g_settingsAtStart));
-    const std::vector<ModeChoice> rows(kModeChoiceRows, ModeChoice{640, 480, 16});
-    EXPECT_EQ(Rows(rows.data()), Rows(g_rowsAtStart.data()));
+    EXPECT_EQ(std::vector<Row>(kModeChoiceRows, Row{640, 480, 16}), Rows(g_rowsAtStart.data()));
 }
 
 TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
@@ -109,7 +108,8 @@ TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
             const Device& d = c.devices[i];
             table.Add(d.name, d.hardware, MakeGuid(uint8_t(0x40 + i)), Driver(i), d.modes);
         }
-        std::fill(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows, kRowSentinel);
+        for (ModeChoice& row : ModeChoiceTable)
+            row = ModeChoice{kRowSentinel, kRowSentinel, kRowSentinel};
         SetupSettings settings;
         std::memset(&settings, 0xa5, sizeof settings);
         settings.SetDefaults();
@@ -125,8 +125,8 @@ TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
             expected.guidDriver = Driver(c.chosen);
         }
         ExpectSameSettings(expected, settings, c.what);
-        std::vector<ModeChoice> rows = c.rows;
-        rows.resize(kModeChoiceRows, kRowSentinel);
-        EXPECT_EQ(Rows(rows.data()), Rows(ModeChoiceTable)) << c.what;
+        std::vector<Row> rows = c.rows;
+        rows.resize(kModeChoiceRows, Row{kRowSentinel, kRowSentinel, kRowSentinel});
+        EXPECT_EQ(rows, Rows(ModeChoiceTable)) << c.what;
     }
 }

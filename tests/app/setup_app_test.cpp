@@ -9,10 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -65,7 +62,7 @@ TEST(SetupAppRun, DevicesThenSettingsThenTheDialogThenTheExitStep)
     ASSERT_NE(nullptr, hook);
     for (const RunCase& c : kRuns) {
         ResetDisplayDeviceTable();
-        std::memset(&g_setupSettings, 0, sizeof g_setupSettings);
+        g_setupSettings = SetupSettings{};
         CWinApp::Disable3dControls();
         DeleteFileA("memory.log"); // the tracker logs its failures in the current directory
         MemoryRegistry registry;
@@ -83,7 +80,7 @@ TEST(SetupAppRun, DevicesThenSettingsThenTheDialogThenTheExitStep)
         ScriptedMachine machine(drivers);
         CountingSetupApp app;
         std::vector<void*> modeBlocks;
-        int shown = 0, deviceItems = -1, resolutionItems = -1;
+        int shown = 0, deviceItems = -1;
         bool mainIsDialog = false;
         size_t valuesAtShow = 0;
         g_atShow = [&](HWND dialog) {
@@ -93,7 +90,6 @@ TEST(SetupAppRun, DevicesThenSettingsThenTheDialogThenTheExitStep)
                 modeBlocks.push_back(GetDisplayDeviceTable()[i].modes);
             valuesAtShow = storedValues();
             deviceItems = int(SendDlgItemMessageA(dialog, IDC_DEVICE, CB_GETCOUNT, 0, 0));
-            resolutionItems = int(SendDlgItemMessageA(dialog, IDC_RESOLUTION, CB_GETCOUNT, 0, 0));
             if (c.ok) // Enter on the default button, before the hook's cancel arrives
                 PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
         };
@@ -109,7 +105,6 @@ TEST(SetupAppRun, DevicesThenSettingsThenTheDialogThenTheExitStep)
         EXPECT_EQ(1, shown) << c.what;
         EXPECT_TRUE(mainIsDialog) << c.what << ": the dialog is the main window while it runs";
         EXPECT_EQ(c.card ? 1 : 0, deviceItems) << c.what;
-        EXPECT_EQ(c.card && !c.later ? 2 : 0, resolutionItems) << c.what << ": no list for a row past the devices";
         EXPECT_EQ(c.valuesAtShow, valuesAtShow) << c.what;
         EXPECT_EQ(c.valuesAtEnd, storedValues()) << c.what;
         EXPECT_EQ(c.sets, registry.CallCount(RegistryOp::Set)) << c.what;
@@ -123,7 +118,6 @@ TEST(SetupAppRun, DevicesThenSettingsThenTheDialogThenTheExitStep)
         for (void* block : modeBlocks)
             EXPECT_EQ(nullptr, FindAllocationUnit(block)) << c.what;
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("memory.log")) << c.what << ": memory.log written";
-        EXPECT_TRUE(machine.AllReleased()) << c.what;
     }
     UnhookWindowsHookEx(hook);
     g_atShow = nullptr;
