@@ -1,14 +1,8 @@
-// The settings record and mode rows at process start, and SetDefaults over device tables that
-// each leave something out.
-#include "app/mode_choice.h"
-#include "app/settings.h"
+// The record and mode rows at process start, and SetDefaults over device tables that each
+// leave something out.
 #include "settings_test_support.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-#include <vector>
+#include <array>
 
 using namespace settings_test;
 
@@ -17,46 +11,55 @@ namespace {
 // Taken during dynamic initialisation, before any test touches them.
 const std::vector<ModeChoice> g_rowsAtStart(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows);
 const std::vector<BYTE> g_settingsAtStart(reinterpret_cast<const BYTE*>(&g_setupSettings),
-                                          reinterpret_cast<const BYTE*>(&g_setupSettings) + sizeof g_setupSettings);
+                                          reinterpret_cast<const BYTE*>(&g_setupSettings + 1));
 
+using Row = std::array<int32_t, 3>; // width, height, bits per pixel
 constexpr int32_t kRowSentinel = 0x5e5e5e5e;
-constexpr BYTE kSentinel = 0xa5;
-constexpr int32_t kKept = -1; // modeCnt keeps what it held
+constexpr int32_t kKept = int32_t(0xa5a5a5a5); // the field keeps the record's sentinel bytes
 
 struct Device {
     const char* name;
     bool hardware;
-    uint8_t driverSeed; // 0: the primary driver's zero GUID
     std::vector<DDSURFACEDESC2> modes;
 };
+
+// Device i has GUID 0x40 + i; device 0 is of the primary driver (zero GUID), the others not.
+GUID Driver(size_t i)
+{
+    return i ? MakeGuid(uint8_t(0x60 + i)) : GUID{};
+}
 
 struct DefaultsCase {
     const char* what;
     std::vector<Device> devices;
     int chosen;                   // index of the device that supplies, or -1
-    std::vector<ModeChoice> rows; // the rows written from row 0
+    std::vector<Row> rows;        // the rows written from row 0
     int32_t modeCnt;
 };
 
-// `count` listed modes of widths 100, 101, ... each followed by an unlisted 32-bit one, then
-// 640 x 480 x 16 and 800 x 600 x 16.
-std::vector<DDSURFACEDESC2> ManyModes(DWORD count)
+// 41 listed modes 100..140 x 480, each followed by an unlisted 32-bit one, then 640 x 480 x 16.
+std::vector<DDSURFACEDESC2> ManyModes()
 {
     std::vector<DDSURFACEDESC2> modes;
-    for (DWORD i = 0; i < count; ++i) {
-        modes.push_back(Mode(100 + i, 480, 16));
-        modes.push_back(Mode(100 + i, 480, 32));
-    }
+    for (DWORD width = 100; width <= 140; ++width)
+        modes.insert(modes.end(), {Mode(width, 480, 16), Mode(width, 480, 32)});
     modes.push_back(Mode(640, 480, 16));
-    modes.push_back(Mode(800, 600, 16));
     return modes;
 }
 
-std::vector<ModeChoice> ManyRows(int32_t count)
+std::vector<Row> FortyRows()
 {
-    std::vector<ModeChoice> rows;
-    for (int32_t i = 0; i < count; ++i)
-        rows.push_back(ModeChoice{100 + i, 480, 16});
+    std::vector<Row> rows;
+    for (int32_t width = 100; width < 140; ++width)
+        rows.push_back({width, 480, 16});
+    return rows;
+}
+
+std::vector<Row> Rows(const ModeChoice* table)
+{
+    std::vector<Row> rows;
+    for (unsigned row = 0; row < kModeChoiceRows; ++row)
+        rows.push_back({table[row].width, table[row].height, table[row].bitPerPixel});
     return rows;
 }
 
@@ -66,28 +69,26 @@ static_assert(sizeof kFullWidthName == 41, "forty characters");
 
 const DefaultsCase kCases[] = {
     {"software devices only",
-     {{"Soft A", false, 0, {Mode(800, 600, 16), Mode(1024, 768, 16)}}, {"Soft B", false, 3, {Mode(640, 480, 16)}}},
-     -1, {}, kKept},
+     {{"Soft A", false, {Mode(800, 600, 16), Mode(1024, 768, 16)}}, {"Soft B", false, {Mode(640, 480, 16)}}},
+     -1, {{640, 480, 16}}, kKept},
     {"a software device ahead of the hardware one",
-     {{"Soft", false, 0, {Mode(512, 512, 16), Mode(640, 480, 16)}},
-      {"Hard", true, 0x50, {Mode(640, 480, 16), Mode(800, 600, 16)}}},
+     {{"Soft", false, {Mode(512, 512, 16), Mode(640, 480, 16)}},
+      {"Hard", true, {Mode(640, 480, 16), Mode(800, 600, 16)}}},
      1, {{640, 480, 16}, {800, 600, 16}}, 0},
     {"two hardware devices, the first without 640 x 480 x 16",
-     {{"First", true, 0x50, {Mode(640, 480, 32), Mode(720, 480, 16), Mode(800, 600, 16)}},
-      {"Second", true, 0x70, {Mode(512, 384, 16), Mode(640, 480, 16), Mode(1600, 1200, 16)}}},
+     {{"First", true, {Mode(640, 480, 32), Mode(720, 480, 16), Mode(800, 600, 16)}},
+      {"Second", true, {Mode(512, 384, 16), Mode(640, 480, 16), Mode(1600, 1200, 16)}}},
      0, {{720, 480, 16}, {800, 600, 16}}, kKept},
     {"modes under 480 lines and of other depths, a full-width name",
-     {{kFullWidthName, true, 0,
+     {{kFullWidthName, true,
        {Mode(320, 240, 16), Mode(640, 400, 16), Mode(640, 479, 16), Mode(640, 480, 16), Mode(640, 480, 24),
         Mode(640, 480, 32), Mode(720, 480, 8), Mode(720, 480, 16), Mode(800, 600, 15), Mode(800, 600, 16),
         Mode(1024, 768, 32)}}},
      0, {{640, 480, 16}, {720, 480, 16}, {800, 600, 16}}, 0},
     {"a mode sorting before 640 x 480 x 16",
-     {{"Hard", true, 0, {Mode(512, 512, 16), Mode(640, 480, 16), Mode(800, 600, 16)}}},
+     {{"Hard", true, {Mode(512, 512, 16), Mode(640, 480, 16), Mode(800, 600, 16)}}},
      0, {{512, 512, 16}, {640, 480, 16}, {800, 600, 16}}, 1},
-    {"640 x 480 x 16 at the last row", {{"Hard", true, 0, ManyModes(39)}}, 0,
-     [] { auto rows = ManyRows(39); rows.push_back({640, 480, 16}); return rows; }(), 39},
-    {"more than forty listed modes, 640 x 480 x 16 the 42nd", {{"Hard", true, 0, ManyModes(41)}}, 0, ManyRows(40),
+    {"more than forty listed modes, 640 x 480 x 16 the 42nd", {{"Hard", true, ManyModes()}}, 0, FortyRows(),
      kKept},
 };
 
@@ -95,12 +96,8 @@ const DefaultsCase kCases[] = {
 
 TEST(SetupSettingsStart, RecordZeroAndEveryRow640x480x16BeforeMain)
 {
-    EXPECT_EQ(std::vector<BYTE>(sizeof(SetupSettings), 0), g_settingsAtStart);
-    for (unsigned row = 0; row < kModeChoiceRows; ++row) {
-        EXPECT_EQ(640, g_rowsAtStart[row].width) << "row " << row;
-        EXPECT_EQ(480, g_rowsAtStart[row].height) << "row " << row;
-        EXPECT_EQ(16, g_rowsAtStart[row].bitPerPixel) << "row " << row;
-    }
+    EXPECT_EQ(Hex(std::vector<BYTE>(sizeof(SetupSettings), 0)), Hex(g_settingsAtStart));
+    EXPECT_EQ(std::vector<Row>(kModeChoiceRows, Row{640, 480, 16}), Rows(g_rowsAtStart.data()));
 }
 
 TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
@@ -109,45 +106,27 @@ TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
         DeviceTable table;
         for (size_t i = 0; i < c.devices.size(); ++i) {
             const Device& d = c.devices[i];
-            table.Add(d.name, d.hardware, MakeGuid(uint8_t(0x40 + i)), d.driverSeed ? MakeGuid(d.driverSeed) : GUID{},
-                      d.modes);
+            table.Add(d.name, d.hardware, MakeGuid(uint8_t(0x40 + i)), Driver(i), d.modes);
         }
-        ResetModeChoiceTable(kRowSentinel);
+        for (ModeChoice& row : ModeChoiceTable)
+            row = ModeChoice{kRowSentinel, kRowSentinel, kRowSentinel};
         SetupSettings settings;
-        std::memset(&settings, kSentinel, sizeof settings);
+        std::memset(&settings, 0xa5, sizeof settings);
         settings.SetDefaults();
 
         // The fixed defaults; the device's name up to its terminator, the bytes after it kept.
         SetupSettings expected;
-        std::memset(&expected, kSentinel, sizeof expected);
-        SetNumbers(expected, {0, 640, 480, 16, expected.deviceCnt, expected.modeCnt, 0, 1, 2, 2, 2, 1, 1, 0, 0, 0});
-        std::memcpy(expected.providerName, Text("No Provider", sizeof expected.providerName).data(),
-                    sizeof expected.providerName);
-        std::vector<ModeChoice> rows = c.rows;
+        std::memset(&expected, 0xa5, sizeof expected);
+        SetNumbers(expected, {0, 640, 480, 16, c.chosen < 0 ? kKept : 0, c.modeCnt, 0, 1, 2, 2, 2, 1, 1, 0, 0, 0});
+        std::memcpy(expected.providerName, Text("No Provider", 1024).data(), 1024);
         if (c.chosen >= 0) {
-            const Device& d = c.devices[c.chosen];
-            const size_t length = std::min<size_t>(std::strlen(d.name), 39);
-            std::memcpy(expected.deviceName, d.name, length);
-            expected.deviceName[length] = '\0';
+            std::snprintf(expected.deviceName, sizeof expected.deviceName, "%s", c.devices[c.chosen].name);
             expected.guidDevice = MakeGuid(uint8_t(0x40 + c.chosen));
-            expected.guidDriver = d.driverSeed ? MakeGuid(d.driverSeed) : GUID{};
-            expected.deviceCnt = 0;
-            if (c.modeCnt != kKept)
-                expected.modeCnt = c.modeCnt;
-            EXPECT_EQ(c.rows.size(), CountResolutionRows(GetDisplayDeviceTable()[c.chosen])) << c.what;
-        } else {
-            rows.push_back(ModeChoice{640, 480, 16});
+            expected.guidDriver = Driver(c.chosen);
         }
         ExpectSameSettings(expected, settings, c.what);
-
-        for (unsigned row = 0; row < kModeChoiceRows; ++row) {
-            const ModeChoice want = row < rows.size() ? rows[row] : ModeChoice{kRowSentinel, kRowSentinel, kRowSentinel};
-            EXPECT_TRUE(want.width == ModeChoiceTable[row].width && want.height == ModeChoiceTable[row].height &&
-                        want.bitPerPixel == ModeChoiceTable[row].bitPerPixel)
-                << c.what << ": row " << row << " is " << ModeChoiceTable[row].width << " x "
-                << ModeChoiceTable[row].height << " x " << ModeChoiceTable[row].bitPerPixel << ", expected "
-                << want.width << " x " << want.height << " x " << want.bitPerPixel;
-        }
+        std::vector<Row> rows = c.rows;
+        rows.resize(kModeChoiceRows, Row{kRowSentinel, kRowSentinel, kRowSentinel});
+        EXPECT_EQ(rows, Rows(ModeChoiceTable)) << c.what;
     }
-    ResetModeChoiceTable();
 }

@@ -1,6 +1,5 @@
-// Shared by the settings tests: a device table filled by hand, the stored format as the tests
-// expect it, the expected records, and direct access to the settings key of the (throwaway)
-// Windows registry that bypasses the code under test.
+// Shared by the settings tests: a device table filled by hand, the stored format, expected
+// records, and the settings key of the (throwaway) Windows registry reached directly.
 #pragma once
 
 #include "app/settings.h"
@@ -22,9 +21,7 @@ namespace settings_test {
 inline DDSURFACEDESC2 Mode(DWORD width, DWORD height, DWORD bits)
 {
     DDSURFACEDESC2 mode{};
-    mode.dwWidth = width;
-    mode.dwHeight = height;
-    mode.ddpfPixelFormat.dwRGBBitCount = bits;
+    mode.dwWidth = width, mode.dwHeight = height, mode.ddpfPixelFormat.dwRGBBitCount = bits;
     return mode;
 }
 
@@ -62,14 +59,7 @@ private:
     std::vector<std::vector<DDSURFACEDESC2>> m_modes;
 };
 
-inline void ResetModeChoiceTable(int32_t value = 0)
-{
-    for (ModeChoice& row : ModeChoiceTable)
-        row = value != 0 ? ModeChoice{value, value, value} : ModeChoice{640, 480, 16};
-}
-
-// One stored value: name, registry type, the field of SetupSettings, and the value a failed
-// read sets (-1: none, the field keeps what it held).
+// One stored value: name, registry type, its field, and the value a failed read sets (-1: none).
 struct StoredField {
     const char* name;
     DWORD type;
@@ -78,7 +68,8 @@ struct StoredField {
     int32_t fallback;
 };
 
-#define F(name, type, field, fallback) {name, type, offsetof(SetupSettings, field), sizeof(SetupSettings::field), fallback}
+#define F(name, type, field, fallback)                                                                           \
+    {name, type, offsetof(SetupSettings, field), sizeof(SetupSettings::field), fallback}
 // In the order in which a later run reads them.
 const StoredField kFields[20] = {
     F("ISFULLSCREENMODE", REG_DWORD, isFullScreenMode, -1), F("WIDTH", REG_DWORD, width, -1),
@@ -104,29 +95,19 @@ inline const StoredField& Field(const std::string& name)
     return kFields[0];
 }
 
+// The values of each pass, in the order of their calls.
 using Names = std::vector<std::string>;
 inline const Names kFirstRunPass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT", "MODECNT",
                                      "ISVOODOO", "ISLIGHTMAP", "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
 inline const Names kSoundPass = {"SOUNDMODE", "SPEAKERTYPE", "DIGITALRATETYPE", "DIGITALBITSTYPE", "PROVIDERNAME"};
-inline const Names kSavePass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT",
-                                 "MODECNT", "ISVOODOO", "ISLIGHTMAP", "SPRITEMODE", "TEXTUREMODE",
-                                 "FOG", "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
-inline const Names kSavePass2 = {"SOUNDMODE", "SPEAKERTYPE", "DIGITALRATETYPE", "DIGITALBITSTYPE",
+inline const Names kSavePass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT", "MODECNT",
+                                 "ISVOODOO", "ISLIGHTMAP", "SPRITEMODE", "TEXTUREMODE", "FOG", "DEVICENAME",
+                                 "GUIDDEVICE", "GUIDDRIVER"};
+inline const Names kSavePass2 = {"SOUNDMODE",     "SPEAKERTYPE",  "DIGITALRATETYPE", "DIGITALBITSTYPE",
                                  "NUMSAMPLETYPE", "PROVIDERNAME"};
-inline const Names kLoadPass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT",
-                                 "MODECNT", "ISVOODOO", "ISLIGHTMAP", "SPRITEMODE", "TEXTUREMODE",
-                                 "NUMSAMPLETYPE", "FOG", "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
-
-inline Names Concat(Names a, const Names& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-inline BYTE* FieldPointer(SetupSettings& settings, const StoredField& field)
-{
-    return reinterpret_cast<BYTE*>(&settings) + field.offset;
-}
+inline const Names kLoadPass1 = {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT", "MODECNT",
+                                 "ISVOODOO", "ISLIGHTMAP", "SPRITEMODE", "TEXTUREMODE", "NUMSAMPLETYPE", "FOG",
+                                 "DEVICENAME", "GUIDDEVICE", "GUIDDRIVER"};
 
 inline std::vector<BYTE> FieldBytes(const SetupSettings& settings, const StoredField& field)
 {
@@ -150,22 +131,9 @@ inline std::string Hex(const std::vector<BYTE>& bytes)
 {
     std::string text;
     char digits[4];
-    for (BYTE b : bytes) {
-        std::snprintf(digits, sizeof digits, " %02x", b);
-        text += digits;
-    }
+    for (BYTE b : bytes)
+        text.append(digits, std::snprintf(digits, sizeof digits, " %02x", b));
     return text;
-}
-
-// A software device ahead of one hardware device of the primary display driver.
-constexpr char kHardwareName[] = "Wine D3D7 T&L HAL";
-inline const GUID kHardwareDeviceGuid = MakeGuid(0x31);
-
-inline void FillStandardDevices(DeviceTable& table)
-{
-    table.Add("Wine D3D7 RGB", false, MakeGuid(0x11), GUID{}, {Mode(640, 480, 16), Mode(800, 600, 16)});
-    table.Add(kHardwareName, true, kHardwareDeviceGuid, GUID{},
-              {Mode(320, 240, 16), Mode(640, 480, 16), Mode(640, 480, 32), Mode(800, 600, 16)});
 }
 
 // Sets the sixteen numbers, in declaration order from isFullScreenMode to digitalBitsType.
@@ -174,38 +142,31 @@ inline void SetNumbers(SetupSettings& s, const std::vector<int32_t>& numbers)
     std::memcpy(&s.isFullScreenMode, numbers.data(), 16 * sizeof(int32_t));
 }
 
-// What SetDefaults gives on a zero record with FillStandardDevices.
+// A software device ahead of one hardware device of the primary display driver, and what
+// SetDefaults gives for them on a zero record.
+constexpr char kHardwareName[] = "Wine D3D7 T&L HAL";
+
+inline void FillStandardDevices(DeviceTable& table)
+{
+    table.Add("Wine D3D7 RGB", false, MakeGuid(0x11), GUID{}, {Mode(640, 480, 16), Mode(800, 600, 16)});
+    table.Add(kHardwareName, true, MakeGuid(0x31), GUID{},
+              {Mode(320, 240, 16), Mode(640, 480, 16), Mode(640, 480, 32), Mode(800, 600, 16)});
+}
+
 inline SetupSettings StandardDefaults()
 {
     SetupSettings s{};
-    s.guidDevice = kHardwareDeviceGuid;
+    s.guidDevice = MakeGuid(0x31);
     std::memcpy(s.deviceName, kHardwareName, sizeof kHardwareName);
-    // full screen, width, height, bits, device, mode, voodoo, lightmap, sprite, texture,
-    // channels, fog, sound mode, speaker, rate, bits
     SetNumbers(s, {0, 640, 480, 16, 0, 0, 0, 1, 2, 2, 2, 1, 1, 0, 0, 0});
     std::memcpy(s.providerName, "No Provider", 12);
-    return s;
-}
-
-// Every field differs from its default and from its fallback.
-inline SetupSettings DistinctSettings()
-{
-    SetupSettings s{};
-    s.guidDevice = MakeGuid(0x90);
-    s.guidDriver = MakeGuid(0xa0);
-    std::memcpy(s.deviceName, "Stored Device", 14);
-    SetNumbers(s, {1, 1024, 768, 32, 3, 7, 1, 0, 0, 1, 0, 0, 2, 3, 2, 1});
-    std::memcpy(s.providerName, "Stored Provider", 16);
     return s;
 }
 
 inline void ExpectSameSettings(const SetupSettings& expected, const SetupSettings& actual, const std::string& context)
 {
     for (const StoredField& field : kFields) {
-        std::vector<BYTE> want = FieldBytes(expected, field);
-        std::vector<BYTE> got = FieldBytes(actual, field);
-        EXPECT_EQ(want, got) << context << ": field of " << field.name << "\n  expected" << Hex(want)
-                             << "\n  actual  " << Hex(got);
+        EXPECT_EQ(Hex(FieldBytes(expected, field)), Hex(FieldBytes(actual, field))) << context << ": " << field.name;
     }
 }
 
@@ -231,6 +192,7 @@ inline void DeleteSettingsKey()
     ASSERT_TRUE(result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) << "RegDeleteKeyA returned " << result;
 }
 
+// Creates the key; with a name, also stores the value.
 inline void PutRealValue(const char* name, DWORD type, const std::vector<BYTE>& data)
 {
     HKEY key;
@@ -244,12 +206,6 @@ inline void PutRealValue(const char* name, DWORD type, const std::vector<BYTE>& 
         EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, buffer.data(), DWORD(data.size()))) << name;
     }
     RegCloseKey(key);
-}
-
-// The key with no values.
-inline void CreateSettingsKey()
-{
-    PutRealValue(nullptr, 0, {});
 }
 
 // Every value of the key by its name.
