@@ -42,8 +42,36 @@ struct ScriptedMachine::Driver final : IDirectDraw7, IDirect3D7 {
         *hel = machine.ExpectedCaps(index, false);
         return DD_OK;
     }
-    STDMETHOD(EnumDisplayModes)(DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMMODESCALLBACK2) override;
-    STDMETHOD(EnumDevices)(LPD3DENUMDEVICESCALLBACK7 callback, void* context) override;
+    STDMETHOD(EnumDisplayModes)(DWORD flags, LPDDSURFACEDESC2 templateDesc, LPVOID context,
+                                LPDDENUMMODESCALLBACK2 callback) override
+    {
+        seen.modesContext = context;
+        if (flags != 0 || templateDesc != nullptr)
+            return DDERR_INVALIDPARAMS;
+        for (const DDSURFACEDESC2& mode : script.modes) {
+            DDSURFACEDESC2 copy = mode;
+            const HRESULT result = callback(&copy, context);
+            Scribble(copy);
+            if (result == DDENUMRET_CANCEL && !machine.ignoreCancel)
+                break;
+        }
+        return DD_OK;
+    }
+    STDMETHOD(EnumDevices)(LPD3DENUMDEVICESCALLBACK7 callback, void* context) override
+    {
+        if (context == nullptr || context != seen.modesContext)  // the driver context of the mode walk
+            return DDERR_INVALIDPARAMS;
+        for (const ScriptedDevice& device : script.devices) {
+            Text description("Direct3D device description"), name(device.name.c_str());
+            D3DDEVICEDESC7 desc = device.desc;
+            ++seen.devicesDelivered;
+            const HRESULT result = callback(description.chars, name.chars, &desc, context);
+            Scribble(desc);
+            if (result == D3DENUMRET_CANCEL && !machine.ignoreCancel)
+                break;
+        }
+        return D3D_OK;
+    }
     UNSUPPORTED(Compact) UNSUPPORTED(CreateClipper, DWORD, LPDIRECTDRAWCLIPPER*, IUnknown*)
     UNSUPPORTED(CreatePalette, DWORD, LPPALETTEENTRY, LPDIRECTDRAWPALETTE*, IUnknown*)
     UNSUPPORTED(CreateSurface, LPDDSURFACEDESC2, LPDIRECTDRAWSURFACE7*, IUnknown*)
@@ -101,10 +129,9 @@ ScriptedDriver SecondaryDriver(const std::string& description, uint32_t n) { ret
 
 ScriptedMachine::ScriptedMachine(std::vector<ScriptedDriver> drivers)
 {
-    for (size_t i = 0; i < drivers.size(); ++i)
-        drivers_.push_back(std::make_unique<Driver>(*this, static_cast<int>(i), std::move(drivers[i])));
+    for (ScriptedDriver& driver : drivers)
+        drivers_.push_back(std::make_unique<Driver>(*this, static_cast<int>(drivers_.size()), std::move(driver)));
 }
-
 ScriptedMachine::~ScriptedMachine() = default;
 
 const ScriptedDriver& ScriptedMachine::driver(int index) const { return drivers_.at(index)->script; }
@@ -155,36 +182,4 @@ HRESULT ScriptedMachine::CreateEx(GUID* driverGuid, void** object, REFIID iid, I
         return d->AddRef(), DD_OK;
     }
     return DDERR_INVALIDDIRECTDRAWGUID;
-}
-
-HRESULT ScriptedMachine::Driver::EnumDisplayModes(DWORD flags, LPDDSURFACEDESC2 templateDesc, LPVOID context,
-                                                  LPDDENUMMODESCALLBACK2 callback)
-{
-    seen.modesContext = context;
-    if (flags != 0 || templateDesc != nullptr)
-        return DDERR_INVALIDPARAMS;
-    for (const DDSURFACEDESC2& mode : script.modes) {
-        DDSURFACEDESC2 copy = mode;
-        const HRESULT result = callback(&copy, context);
-        Scribble(copy);
-        if (result == DDENUMRET_CANCEL && !machine.ignoreCancel)
-            break;
-    }
-    return DD_OK;
-}
-
-HRESULT ScriptedMachine::Driver::EnumDevices(LPD3DENUMDEVICESCALLBACK7 callback, void* context)
-{
-    if (context == nullptr || context != seen.modesContext)  // the driver context of the mode walk
-        return DDERR_INVALIDPARAMS;
-    for (const ScriptedDevice& device : script.devices) {
-        Text description("Direct3D device description"), name(device.name.c_str());
-        D3DDEVICEDESC7 desc = device.desc;
-        ++seen.devicesDelivered;
-        const HRESULT result = callback(description.chars, name.chars, &desc, context);
-        Scribble(desc);
-        if (result == D3DENUMRET_CANCEL && !machine.ignoreCancel)
-            break;
-    }
-    return D3D_OK;
 }

@@ -7,7 +7,6 @@
 #include "display/direct_draw_entry.h"
 
 #include <d3d.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,7 +52,6 @@ public:
     DDCAPS ExpectedCaps(int index, bool hal) const;  // what GetCaps writes, byte for byte
     int enumerateCalls() const { return enumerateCalls_; }
     bool AllReleased() const;                       // every interface handed out was released exactly
-
     struct Driver;
 
 private:
