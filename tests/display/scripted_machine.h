@@ -1,32 +1,25 @@
-// A scripted DirectDraw machine: fake drivers behind the real IDirectDraw7 and
-// IDirect3D7 interfaces, reporting chosen GUIDs, descriptions, caps, modes and
-// devices, failing chosen calls, and noting arguments that differ from the
+// Scripted DirectDraw drivers behind the real IDirectDraw7 and IDirect3D7
+// interfaces. Like the platform, they refuse arguments that differ from the
 // documented use. Nothing here allocates while an enumeration runs, so
 // allocation counts see only the code under test.
 #pragma once
 
 #include "display/direct_draw_entry.h"
 
-#include <windows.h>
-#include <ddraw.h>
 #include <d3d.h>
-
 #include <memory>
 #include <string>
 #include <vector>
 
-struct ScriptedDevice {
-    std::string name;
-    D3DDEVICEDESC7 desc;
-};
+struct ScriptedDevice { std::string name; D3DDEVICEDESC7 desc; };
 
 struct ScriptedDriver {
     bool hasGuid = false;  // false: the primary display driver (null GUID)
     GUID guid{};
     std::string description;
     DWORD halCaps2 = 0;
-    std::vector<DDSURFACEDESC2> modes;
-    std::vector<ScriptedDevice> devices;
+    std::vector<DDSURFACEDESC2> modes{};
+    std::vector<ScriptedDevice> devices{};
     HRESULT createResult = DD_OK;        // of DirectDrawCreateEx
     HRESULT queryDirect3DResult = S_OK;  // of QueryInterface(IID_IDirect3D7)
 };
@@ -40,7 +33,7 @@ ScriptedDriver PrimaryDriver(const std::string& description);
 ScriptedDriver SecondaryDriver(const std::string& description, uint32_t guidNumber);
 
 struct DriverObservations {
-    LONG directDrawRefs = 0, direct3DRefs = 0;
+    LONG refs = 0;  // of both interfaces together
     int createCalls = 0, devicesDelivered = 0;
     BOOL driverCallbackResult = static_cast<BOOL>(0xdeadbeef);
     void* modesContext = nullptr;
@@ -50,33 +43,18 @@ class ScriptedMachine final : public DirectDrawEntry {
 public:
     explicit ScriptedMachine(std::vector<ScriptedDriver> drivers);
     ~ScriptedMachine();
-
     HRESULT EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags) override;
     HRESULT CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer) override;
 
-    // Real DirectDraw stops at a cancel; a careless platform might not.
-    void SetIgnoreCancel(bool ignore) { ignoreCancel_ = ignore; }
-
+    bool ignoreCancel = false;  // real DirectDraw stops at a cancel; a careless platform might not
     const ScriptedDriver& driver(int index) const;
     const DriverObservations& observed(int index) const;
-    // What GetCaps writes for a driver, byte for byte.
-    DDCAPS ExpectedCaps(int index, bool hal) const;
+    DDCAPS ExpectedCaps(int index, bool hal) const;  // what GetCaps writes, byte for byte
     int enumerateCalls() const { return enumerateCalls_; }
-    // Arguments that differ from the documented use, as text; empty when none.
-    const char* misuse() const { return misuse_; }
-    // True when every interface handed out was released exactly.
-    bool AllReleased() const;
-
+    bool AllReleased() const;                       // every interface handed out was released exactly
     struct Driver;
 
 private:
-    friend class FakeDirectDraw7;
-    friend class FakeDirect3D7;
-    // Notes `what` with its value unless `ok`.
-    void Check(bool ok, const char* what, int driver, unsigned long long value);
-
     std::vector<std::unique_ptr<Driver>> drivers_;
-    bool ignoreCancel_ = false;
     int enumerateCalls_ = 0;
-    char misuse_[512] = {};
 };
