@@ -2,9 +2,7 @@
 
 #include <commctrl.h>
 
-#include <exception>
-
-#include <gtest/gtest.h>
+#include <cstring>
 
 namespace dialog_test {
 
@@ -12,50 +10,46 @@ namespace {
 
 CSetupDlg* g_dialog;
 const std::function<void(CSetupDlg&)>* g_steps;
-UINT_PTR g_startTimer;
-UINT_PTR g_watchdog;
-LRESULT g_initResult;
+UINT_PTR g_timer;
 
-LRESULT CALLBACK WatchInit(int code, WPARAM wParam, LPARAM lParam)
-{
-    const CWPRETSTRUCT* msg = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-    if (code == HC_ACTION && msg->message == WM_INITDIALOG && g_dialog && msg->hwnd == g_dialog->m_hWnd)
-        g_initResult = msg->lResult;
-    return ::CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-void Abandon(const std::string& why)
+void Abandon(const char* why)
 {
     ADD_FAILURE() << why;
-    if (g_dialog && g_dialog->m_hWnd)
-        ::EndDialog(g_dialog->m_hWnd, kAbandoned);
+    ::EndDialog(g_dialog->m_hWnd, 0x5a5a);
 }
 
 void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD)
 {
-    ::KillTimer(nullptr, g_watchdog);
-    g_watchdog = 0;
     Abandon("the dialog was still open two seconds after its steps");
 }
 
 // Thread timers come through the modal loop, so this runs once the dialog takes input.
 void CALLBACK Start(HWND, UINT, UINT_PTR, DWORD)
 {
-    if (!g_dialog->m_hWnd || !::IsWindowVisible(g_dialog->m_hWnd))
+    if (!::IsWindowVisible(g_dialog->m_hWnd))
         return;
-    ::KillTimer(nullptr, g_startTimer);
-    g_startTimer = 0;
+    ::KillTimer(nullptr, g_timer);
+    g_timer = ::SetTimer(nullptr, 0, 2000, Watchdog);
     try {
         (*g_steps)(*g_dialog);
-    } catch (const std::exception& e) {
-        return Abandon(std::string("a step threw: ") + e.what());
     } catch (...) {
         return Abandon("a step threw");
     }
     if (::testing::Test::HasFatalFailure())
-        return Abandon("a step failed");
-    // Timers come after the posted input that ends the dialog.
-    g_watchdog = ::SetTimer(nullptr, 0, 2000, Watchdog);
+        Abandon("a step failed");
+}
+
+void Press(HWND target, WPARAM key, bool post)
+{
+    const LPARAM down = 1 | static_cast<LPARAM>(::MapVirtualKeyA(static_cast<UINT>(key), 0)) << 16;
+    const LPARAM up = down | 0xC0000000u;
+    if (post) {
+        ::PostMessageA(target, WM_KEYDOWN, key, down);
+        ::PostMessageA(target, WM_KEYUP, key, up);
+    } else {
+        ::SendMessageA(target, WM_KEYDOWN, key, down);
+        ::SendMessageA(target, WM_KEYUP, key, up);
+    }
 }
 
 } // namespace
@@ -65,46 +59,22 @@ INT_PTR RunSetupDialog(const std::function<void(CSetupDlg&)>& steps)
     CSetupDlg dialog;
     g_dialog = &dialog;
     g_steps = &steps;
-    g_startTimer = ::SetTimer(nullptr, 0, 1, Start);
-    g_initResult = 0xdeadbeef;
-    HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, WatchInit, nullptr, ::GetCurrentThreadId());
-    EXPECT_NE(nullptr, hook);
-    INT_PTR end = -1;
-    try {
-        end = dialog.DoModal();
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "DoModal threw: " << e.what();
-    }
-    for (UINT_PTR* timer : {&g_startTimer, &g_watchdog}) {
-        if (*timer)
-            ::KillTimer(nullptr, *timer);
-        *timer = 0;
-    }
-    ::UnhookWindowsHookEx(hook);
+    g_timer = ::SetTimer(nullptr, 0, 1, Start);
+    const INT_PTR end = dialog.DoModal();
+    ::KillTimer(nullptr, g_timer);
     g_dialog = nullptr;
-    g_steps = nullptr;
     return end;
-}
-
-LRESULT InitDialogResult()
-{
-    return g_initResult;
 }
 
 void EndWith(WPARAM key)
 {
-    HWND target = ::GetFocus();
-    const UINT scan = ::MapVirtualKeyA(static_cast<UINT>(key), 0);
-    ::PostMessageA(target, WM_KEYDOWN, key, 1 | (scan << 16));
-    ::PostMessageA(target, WM_KEYUP, key, 1 | (scan << 16) | 0xC0000000u);
+    Press(::GetFocus(), key, true);
 }
 
 void Key(HWND control, WPARAM key)
 {
     ::SetFocus(control);
-    const UINT scan = ::MapVirtualKeyA(static_cast<UINT>(key), 0);
-    ::SendMessageA(control, WM_KEYDOWN, key, 1 | (scan << 16));
-    ::SendMessageA(control, WM_KEYUP, key, 1 | (scan << 16) | 0xC0000000u);
+    Press(control, key, false);
 }
 
 void Click(HWND button)
@@ -130,24 +100,30 @@ std::vector<std::string> Items(const CComboBox& list)
     for (int i = 0; i < list.GetCount(); ++i) {
         std::string text(static_cast<size_t>(list.GetLBTextLen(i)) + 1, '\0');
         list.GetLBText(i, &text[0]);
-        text.resize(text.size() - 1);
-        items.push_back(text);
+        items.push_back(text.c_str());
     }
     return items;
 }
 
-std::wstring WindowText(HWND window)
+void DialogTest::SetUp()
 {
-    wchar_t text[128] = L"";
-    ::GetWindowTextW(window, text, 128);
-    return text;
+    ASSERT_EQ(TRUE, RegisterCommonControlClasses());
+    m_settings = g_setupSettings;
+    std::memcpy(m_rows, ModeChoiceTable, sizeof m_rows);
+    m_language = ::GetThreadUILanguage();
+    m_locale = ::GetThreadLocale();
+    for (int r = 0; r < static_cast<int>(kModeChoiceRows); ++r)
+        ModeChoiceTable[r] = SentinelRow(r);
+    settings_test::DeleteSettingsKey();
 }
 
-std::string ClassName(HWND window)
+void DialogTest::TearDown()
 {
-    char name[64] = "";
-    ::GetClassNameA(window, name, sizeof name);
-    return name;
+    settings_test::DeleteSettingsKey();
+    ::SetThreadUILanguage(m_language);
+    ::SetThreadLocale(m_locale);
+    g_setupSettings = m_settings;
+    std::memcpy(ModeChoiceTable, m_rows, sizeof m_rows);
 }
 
 } // namespace dialog_test
