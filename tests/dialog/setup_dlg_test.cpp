@@ -4,11 +4,7 @@
 
 #include "res/resource.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 
 using namespace dialog_test;
 using namespace settings_test;
@@ -21,73 +17,65 @@ const Rows kPrimaryRows = {{640, 480, 16},  {720, 480, 16},  {800, 600, 16},
 const Rows kSecondaryRows = {{640, 480, 16}, {800, 600, 16}, {1600, 1200, 16}};
 const Rows kThirdRows = {{640, 480, 16},  {800, 600, 16},  {848, 480, 16},   {1024, 768, 16},
                          {1152, 864, 16}, {1280, 720, 16}, {1280, 1024, 16}, {1920, 1080, 16}};
-const std::vector<std::string> kPrimaryItems = {"640 x 480 x 16",  "720 x 480 x 16",  "800 x 600 x 16",
-                                                "1024 x 768 x 16", "1280 x 960 x 16", "1280 x 1024 x 16"};
+const Rows kNoRows;
 
 struct Device {
     const char* name;
     GUID guid, driver;
-    const Rows* rows;
+    const Rows& rows;
 };
-const Device kHardware[] = {{"Primary HAL", MakeGuid(0x31), GUID{}, &kPrimaryRows},
-                            {"Secondary HAL", MakeGuid(0x51), MakeGuid(0x61), &kSecondaryRows},
-                            {"Third HAL", MakeGuid(0x71), MakeGuid(0x81), &kThirdRows}};
+const Device kHardware[] = {{"Primary HAL", MakeGuid(0x31), GUID{}, kPrimaryRows},
+                            {"Secondary HAL", MakeGuid(0x51), MakeGuid(0x61), kSecondaryRows},
+                            {"Third HAL", MakeGuid(0x71), MakeGuid(0x81), kThirdRows}};
 
-// The three hardware devices with modes of other depths and of fewer than 480 lines among their
-// listed ones, a software device after the first, and a rejected record at the accepted count.
+// The three hardware devices, whose modes of other depths and of fewer than 480 lines are not
+// listed, a software device after the first, and a rejected record at the accepted count.
 void FillDevices(DeviceTable& table)
 {
-    const Device &primary = kHardware[0], &secondary = kHardware[1], &third = kHardware[2];
-    table.Add(primary.name, true, primary.guid, primary.driver,
-              {Mode(320, 240, 16), Mode(640, 400, 16), Mode(640, 480, 16), Mode(640, 480, 32), Mode(720, 480, 16),
-               Mode(800, 600, 16), Mode(800, 600, 24), Mode(1024, 768, 8), Mode(1024, 768, 16), Mode(1280, 960, 16),
-               Mode(1280, 1024, 16)});
-    table.Add("Software RGB", false, MakeGuid(0x41), GUID{}, {Mode(640, 480, 16), Mode(2048, 1536, 16)});
-    table.Add(secondary.name, true, secondary.guid, secondary.driver,
-              {Mode(512, 384, 16), Mode(640, 480, 16), Mode(800, 600, 16), Mode(800, 600, 32), Mode(1600, 1200, 16)});
-    table.Add(third.name, true, third.guid, third.driver,
-              {Mode(640, 480, 16), Mode(800, 600, 16), Mode(848, 480, 16), Mode(1024, 768, 16), Mode(1152, 864, 16),
-               Mode(1280, 720, 16), Mode(1280, 1024, 16), Mode(1920, 1080, 16), Mode(1920, 1080, 32)});
+    const std::vector<DDSURFACEDESC2> modes[] = {
+        {Mode(320, 240, 16), Mode(640, 400, 16), Mode(640, 480, 16), Mode(640, 480, 32), Mode(720, 480, 16),
+         Mode(800, 600, 16), Mode(800, 600, 24), Mode(1024, 768, 8), Mode(1024, 768, 16), Mode(1280, 960, 16),
+         Mode(1280, 1024, 16)},
+        {Mode(512, 384, 16), Mode(640, 480, 16), Mode(800, 600, 16), Mode(800, 600, 32), Mode(1600, 1200, 16)},
+        {Mode(640, 480, 16), Mode(800, 600, 16), Mode(848, 480, 16), Mode(1024, 768, 16), Mode(1152, 864, 16),
+         Mode(1280, 720, 16), Mode(1280, 1024, 16), Mode(1920, 1080, 16), Mode(1920, 1080, 32)}};
+    for (int i = 0; i < 3; ++i) {
+        table.Add(kHardware[i].name, true, kHardware[i].guid, kHardware[i].driver, modes[i]);
+        if (i == 0)
+            table.Add("Software RGB", false, MakeGuid(0x41), GUID{}, {Mode(640, 480, 16), Mode(2048, 1536, 16)});
+    }
     table.Add("Rejected HAL", true, MakeGuid(0x91), GUID{}, {Mode(1024, 768, 16)});
     --g_displayDeviceTable.acceptedDeviceCount;
 }
 
-std::vector<std::string> Texts(const ModeChoice* rows, size_t count)
+std::vector<std::string> Texts(const Rows& rows)
 {
     std::vector<std::string> texts;
-    for (size_t r = 0; r < count; ++r) {
-        char text[48];
-        std::snprintf(text, sizeof text, "%d x %d x %d", static_cast<int>(rows[r].width),
-                      static_cast<int>(rows[r].height), static_cast<int>(rows[r].bitPerPixel));
-        texts.push_back(text);
-    }
+    for (const ModeChoice& row : rows)
+        texts.push_back(std::to_string(row.width) + " x " + std::to_string(row.height) + " x " +
+                        std::to_string(row.bitPerPixel));
     return texts;
 }
-std::vector<std::string> Texts(const Rows* rows)
-{
-    return rows ? Texts(rows->data(), rows->size()) : std::vector<std::string>{};
-}
+
 std::vector<std::string> TableRows()
 {
-    return Texts(ModeChoiceTable, kModeChoiceRows);
+    return Texts(Rows(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows));
 }
 
 // The sentinel rows with the given lists written over them in turn.
-std::vector<std::string> RowsAfter(std::initializer_list<const Rows*> lists)
+std::vector<std::string> RowsAfter(std::initializer_list<Rows> lists)
 {
     Rows rows;
     for (int r = 0; r < static_cast<int>(kModeChoiceRows); ++r)
         rows.push_back(SentinelRow(r));
-    for (const Rows* list : lists) {
-        if (list)
-            std::copy(list->begin(), list->end(), rows.begin());
-    }
-    return Texts(&rows);
+    for (const Rows& list : lists)
+        std::copy(list.begin(), list.end(), rows.begin());
+    return Texts(rows);
 }
 
-// A stored record with texts whose bytes after the terminator are not zero; the numbers are
-// full screen, width, height, bits, device, mode, VooDoo3, lightmap, sprite, texture, channels,
-// fog, sound mode, speaker, rate, sound bits.
+// A stored record whose texts have bytes after the terminator that are not zero; the numbers
+// are full screen, width, height, bits, device, mode, VooDoo3, lightmap, sprite, texture,
+// channels, fog, sound mode, speaker, rate, sound bits.
 SetupSettings Stored(const std::vector<int32_t>& numbers)
 {
     SetupSettings s{};
@@ -96,7 +84,6 @@ SetupSettings Stored(const std::vector<int32_t>& numbers)
     std::memset(s.deviceName, 'z', sizeof s.deviceName - 1);
     std::memcpy(s.deviceName, "Stored Device Name", 19);
     std::memset(s.providerName, 'p', sizeof s.providerName - 1);
-    std::memcpy(s.providerName, "Stored Provider", 16);
     SetNumbers(s, numbers);
     return s;
 }
@@ -124,17 +111,6 @@ void ExpectStoredKey(const SetupSettings& expected, const std::string& context)
     EXPECT_EQ(want, ReadRealKey()) << context;
 }
 
-// Selections of device, resolution, sound mode, speaker, frequency, sound bits and channels;
-// checks of VooDoo3, lightmap, full screen and fog; positions of sprite and texture.
-std::vector<int> Shown(CSetupDlg& d)
-{
-    return {d.m_cbDevice.GetCurSel(),   d.m_cbResolution.GetCurSel(), d.m_cbSoundMode.GetCurSel(),
-            d.m_cbSpeaker.GetCurSel(),  d.m_cbFrequency.GetCurSel(),  d.m_cbSoundBits.GetCurSel(),
-            d.m_cbChannels.GetCurSel(), d.m_chkVoodoo.GetCheck(),     d.m_chkLightmap.GetCheck(),
-            d.m_chkFullScreen.GetCheck(), d.m_chkFog.GetCheck(),      d.m_sldSprite.GetPos(),
-            d.m_sldTexture.GetPos()};
-}
-
 using SetupDialogTest = DialogTest;
 
 } // namespace
@@ -144,43 +120,60 @@ using SetupDialogTest = DialogTest;
 // is selected, the mode fields then kept) and stores all twenty values.
 TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
 {
+    // shown: selections of device, resolution, sound mode, speaker, frequency, sound bits and
+    // channels; checks of VooDoo3, lightmap, full screen and fog; sprite and texture positions.
     const struct {
         const char* name;
         std::vector<int32_t> stored;
         std::vector<int> shown;
     } cases[] = {
-        {"second device", {1, 1234, 567, 24, 1, 2, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0}, {1, 2, 0, 1, 2, 0, 1, 0, 1, 1, 0, 0, 2}},
-        {"first device", {0, 640, 480, 16, 0, 5, 1, 0, 1, 1, 2, 1, 2, 3, 0, 1}, {0, 5, 2, 3, 0, 1, 2, 1, 0, 0, 1, 1, 1}},
+        {"second", {1, 1234, 567, 24, 1, 2, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0}, {1, 2, 0, 1, 2, 0, 1, 0, 1, 1, 0, 0, 2}},
+        {"first", {0, 640, 480, 16, 0, 5, 1, 0, 1, 1, 2, 1, 2, 3, 0, 1}, {0, 5, 2, 3, 0, 1, 2, 1, 0, 0, 1, 1, 1}},
         // deviceCnt equal to the number of hardware devices; sound mode 7 and sprite 5 go back.
         {"out of range", {0, 1234, 567, 24, 3, 0, 1, 1, 5, -3, 3, 1, 7, -1, 3, 2},
          {-1, -1, -1, -1, -1, -1, -1, 1, 1, 0, 1, 2, 0}},
-        {"mode 40 of six", {1, 1234, 567, 24, 0, 40, 0, 0, 2, 0, 0, 0, 1, 0, 1, 1}, {0, -1, 1, 0, 1, 1, 0, 0, 0, 1, 0, 2, 0}},
+        {"mode 40", {1, 1234, 567, 24, 0, 40, 0, 0, 2, 0, 0, 0, 1, 0, 1, 1}, {0, -1, 1, 0, 1, 1, 0, 0, 0, 1, 0, 2, 0}},
     };
-    const std::vector<std::vector<std::string>> fixed = {{"No Sound", "Use 2D Sound", "Use 3D Sound"},
-                                                         {"2 SPEAKER", "HEADPHONE", "SURROUND", "4 SPEAKER"},
-                                                         {"22k", "11k", "8k"},
-                                                         {"16 Bit", "8 Bit"},
-                                                         {"48 Channel", "32 Channel", "16 Channel"}};
+    const std::vector<std::vector<std::string>> lists = {
+        {"Primary HAL", "Secondary HAL", "Third HAL"},
+        {"640 x 480 x 16", "720 x 480 x 16", "800 x 600 x 16", "1024 x 768 x 16", "1280 x 960 x 16",
+         "1280 x 1024 x 16"},
+        {"No Sound", "Use 2D Sound", "Use 3D Sound"},
+        {"2 SPEAKER", "HEADPHONE", "SURROUND", "4 SPEAKER"},
+        {"22k", "11k", "8k"},
+        {"16 Bit", "8 Bit"},
+        {"48 Channel", "32 Channel", "16 Channel"}};
     DeviceTable table;
     FillDevices(table);
     for (const auto& c : cases) {
         const SetupSettings before = Stored(c.stored);
         g_setupSettings = before;
-        for (int r = 0; r < static_cast<int>(kModeChoiceRows); ++r)
-            ModeChoiceTable[r] = SentinelRow(r);
-        const Rows* listed = c.shown[0] >= 0 ? kHardware[c.shown[0]].rows : nullptr;
+        SetSentinelRows();
+        const Rows& listed = c.shown[0] >= 0 ? kHardware[c.shown[0]].rows : kNoRows;
+        std::vector<std::vector<std::string>> want = lists;
+        if (&listed != &kPrimaryRows)
+            want[1] = Texts(listed);
         const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
-            EXPECT_EQ(c.shown, Shown(d)) << c.name;
+            CComboBox* combos[] = {&d.m_cbDevice,   &d.m_cbResolution, &d.m_cbSoundMode, &d.m_cbSpeaker,
+                                   &d.m_cbFrequency, &d.m_cbSoundBits, &d.m_cbChannels};
+            std::vector<int> shown;
+            std::vector<std::vector<std::string>> items;
+            for (CComboBox* combo : combos) {
+                shown.push_back(combo->GetCurSel());
+                items.push_back(Items(*combo));
+            }
+            for (CButton* box : {&d.m_chkVoodoo, &d.m_chkLightmap, &d.m_chkFullScreen, &d.m_chkFog})
+                shown.push_back(box->GetCheck());
+            std::vector<int> ranges;
+            for (CSliderCtrl* bar : {&d.m_sldSprite, &d.m_sldTexture}) {
+                shown.push_back(bar->GetPos());
+                ranges.insert(ranges.end(), {bar->GetRangeMin(), bar->GetRangeMax()});
+            }
+            EXPECT_EQ(c.shown, shown) << c.name;
+            EXPECT_EQ(want, items) << c.name;
+            EXPECT_EQ((std::vector<int>{0, 2, 0, 2}), ranges);
             ExpectSameSettings(before, g_setupSettings, c.name);
             EXPECT_EQ(RowsAfter({listed}), TableRows()) << c.name;
-            EXPECT_EQ((std::vector<std::string>{"Primary HAL", "Secondary HAL", "Third HAL"}), Items(d.m_cbDevice));
-            EXPECT_EQ(listed == &kPrimaryRows ? kPrimaryItems : Texts(listed), Items(d.m_cbResolution)) << c.name;
-            EXPECT_EQ(fixed, (std::vector<std::vector<std::string>>{Items(d.m_cbSoundMode), Items(d.m_cbSpeaker),
-                                                                    Items(d.m_cbFrequency), Items(d.m_cbSoundBits),
-                                                                    Items(d.m_cbChannels)}));
-            EXPECT_EQ((std::vector<int>{0, 2, 0, 2}), (std::vector<int>{d.m_sldSprite.GetRangeMin(), d.m_sldSprite.GetRangeMax(),
-                                                                       d.m_sldTexture.GetRangeMin(),
-                                                                       d.m_sldTexture.GetRangeMax()}));
             EXPECT_EQ(d.GetDlgItem(IDOK), ::GetFocus()) << c.name << ": the first tab stop has the focus";
             EndWith(VK_RETURN);
         });
@@ -188,10 +181,10 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
         SetupSettings expected = before;
         expected.deviceCnt = c.shown[0];
         expected.modeCnt = c.shown[1];
-        if (listed)
+        if (c.shown[0] >= 0)
             TakeIdentity(expected, kHardware[c.shown[0]]);
         if (c.shown[1] >= 0)
-            TakeRow(expected, (*listed)[c.shown[1]]);
+            TakeRow(expected, listed[c.shown[1]]);
         ExpectSameSettings(expected, g_setupSettings, c.name);
         ExpectStoredKey(expected, c.name);
         DeleteSettingsKey();
@@ -203,7 +196,7 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
 // registry as it was.
 TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelLeavesTheRegistry)
 {
-    enum Action { Press, Toggle, Drag };
+    enum Action { Press, Click, Drag };
     const struct {
         int id;
         Action action;
@@ -216,10 +209,10 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelLeavesTheRegist
         {IDC_FREQUENCY, Press, VK_HOME, offsetof(SetupSettings, digitalRateType), 0},
         {IDC_SOUNDBITS, Press, VK_DOWN, offsetof(SetupSettings, digitalBitsType), 1},
         {IDC_CHANNELS, Press, VK_UP, offsetof(SetupSettings, numSampleType), 0},
-        {IDC_VOODOO, Toggle, 0, offsetof(SetupSettings, isVoodoo), 1},
-        {IDC_LIGHTMAP, Toggle, 0, offsetof(SetupSettings, isLightmap), 0},
-        {IDC_FULLSCREEN, Toggle, 0, offsetof(SetupSettings, isFullScreenMode), 0},
-        {IDC_FOG, Toggle, 0, offsetof(SetupSettings, fog), 1},
+        {IDC_VOODOO, Click, 0, offsetof(SetupSettings, isVoodoo), 1},
+        {IDC_LIGHTMAP, Click, 0, offsetof(SetupSettings, isLightmap), 0},
+        {IDC_FULLSCREEN, Click, 0, offsetof(SetupSettings, isFullScreenMode), 0},
+        {IDC_FOG, Click, 0, offsetof(SetupSettings, fog), 1},
         {IDC_SPRITE_DETAIL, Drag, 1, offsetof(SetupSettings, spriteMode), 1},
         {IDC_TEXTURE_DETAIL, Drag, 0, offsetof(SetupSettings, textureMode), 0},
     };
@@ -237,13 +230,13 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelLeavesTheRegist
             HWND control = d.GetDlgItem(s.id);
             if (s.action == Press)
                 Key(control, static_cast<WPARAM>(s.argument));
-            else if (s.action == Toggle)
-                Click(control);
+            else if (s.action == Click)
+                ::SendMessageA(control, BM_CLICK, 0, 0);
             else
                 DragThumb(control, s.argument);
             std::memcpy(reinterpret_cast<BYTE*>(&expected) + s.offset, &s.value, sizeof s.value);
             ExpectSameSettings(expected, g_setupSettings, "control " + std::to_string(s.id));
-            const UINT get = s.action == Press ? CB_GETCURSEL : s.action == Toggle ? BM_GETCHECK : TBM_GETPOS;
+            const UINT get = s.action == Press ? CB_GETCURSEL : s.action == Click ? BM_GETCHECK : TBM_GETPOS;
             EXPECT_EQ(s.value, ::SendMessageA(control, get, 0, 0)) << "control " << s.id;
         }
         // The second hardware device, third in the table, at the same row; then its last mode.
@@ -258,8 +251,7 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelLeavesTheRegist
 
         Key(d.m_sldSprite.m_hWnd, VK_RIGHT);
         Key(d.m_sldTexture.m_hWnd, VK_END);
-        EXPECT_EQ(2, d.m_sldSprite.GetPos());
-        EXPECT_EQ(2, d.m_sldTexture.GetPos());
+        EXPECT_EQ((std::vector<int>{2, 2}), (std::vector<int>{d.m_sldSprite.GetPos(), d.m_sldTexture.GetPos()}));
         ExpectSameSettings(expected, g_setupSettings, "keyboard on the trackbars");
         for (int i = 0; i < 16; ++i)
             EXPECT_NE((&loaded.isFullScreenMode)[i], (&g_setupSettings.isFullScreenMode)[i]) << "number " << i;
@@ -275,25 +267,19 @@ TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsTheRow)
 {
     DeviceTable table;
     FillDevices(table);
-    const SetupSettings before = Stored({1, 1234, 567, 24, 0, 5, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
-    g_setupSettings = before;
-    SetupSettings expected = before;
+    g_setupSettings = Stored({1, 1234, 567, 24, 0, 5, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
+    SetupSettings expected = g_setupSettings;
     const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
-        Key(d.m_cbDevice.m_hWnd, VK_END);
-        expected.deviceCnt = 2;
-        TakeIdentity(expected, kHardware[2]);
-        ExpectSameSettings(expected, g_setupSettings, "to Third");
-        EXPECT_EQ(Texts(&kThirdRows), Items(d.m_cbResolution));
-        EXPECT_EQ(5, d.m_cbResolution.GetCurSel()) << "the same row, now 1280 x 720 x 16";
-        EXPECT_EQ(RowsAfter({&kThirdRows}), TableRows());
-
-        Key(d.m_cbDevice.m_hWnd, VK_UP);
-        expected.deviceCnt = 1;
-        TakeIdentity(expected, kHardware[1]);
-        ExpectSameSettings(expected, g_setupSettings, "to Secondary");
-        EXPECT_EQ(Texts(&kSecondaryRows), Items(d.m_cbResolution));
-        EXPECT_EQ(-1, d.m_cbResolution.GetCurSel());
-        EXPECT_EQ(RowsAfter({&kThirdRows, &kSecondaryRows}), TableRows());
+        for (int device : {2, 1}) {
+            Key(d.m_cbDevice.m_hWnd, device == 2 ? VK_END : VK_UP);
+            expected.deviceCnt = device;
+            TakeIdentity(expected, kHardware[device]);
+            ExpectSameSettings(expected, g_setupSettings, kHardware[device].name);
+            EXPECT_EQ(Texts(kHardware[device].rows), Items(d.m_cbResolution));
+            // Row 5 is 1280 x 720 x 16 of the third device; the second has three.
+            EXPECT_EQ(device == 2 ? 5 : -1, d.m_cbResolution.GetCurSel());
+        }
+        EXPECT_EQ(RowsAfter({kThirdRows, kSecondaryRows}), TableRows());
         EndWith(VK_RETURN);
     });
     EXPECT_EQ(IDOK, end);
@@ -318,8 +304,8 @@ TEST_F(SetupDialogTest, MoreThanFortyModesListTheFirstForty)
     table.Add("Many HAL", true, MakeGuid(0x31), GUID{}, modes);
     g_setupSettings = Stored({1, 1234, 567, 24, 0, 39, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
     const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
-        EXPECT_EQ(Texts(&rows), Items(d.m_cbResolution));
-        EXPECT_EQ(RowsAfter({&rows}), TableRows());
+        EXPECT_EQ(Texts(rows), Items(d.m_cbResolution));
+        EXPECT_EQ(RowsAfter({rows}), TableRows());
         EXPECT_EQ(39, d.m_cbResolution.GetCurSel());
         EndWith(VK_RETURN);
     });

@@ -7,7 +7,6 @@
 #include <commctrl.h>
 
 #include <cstring>
-#include <cwctype>
 #include <sstream>
 
 using namespace dialog_test;
@@ -31,45 +30,11 @@ std::wstring Line(const T&... values)
     return out.str();
 }
 
-// The resource compiler writes class names in capitals; the platform ignores their case.
-std::wstring ItemLine(const Item& item, DWORD help = 0, DWORD exStyle = 0)
+// Help id, extended style, style, position, size, id, class, text and creation data size.
+std::wstring ItemLine(const Item& item)
 {
-    std::wstring cls = item.cls;
-    for (wchar_t& ch : cls)
-        ch = static_cast<wchar_t>(std::towupper(ch));
-    return Line(item.id, cls, item.text, item.style, item.x, item.y, item.w, item.h, help, exStyle);
+    return Line(0, 0, item.style, item.x, item.y, item.w, item.h, item.id, item.cls, item.text, 0);
 }
-
-// Reads past the end give zeros; `pos` still moves on.
-struct Cursor {
-    const BYTE* data;
-    size_t size, pos;
-    template <typename T>
-    T Take()
-    {
-        T value{};
-        if (pos + sizeof value <= size)
-            std::memcpy(&value, data + pos, sizeof value);
-        pos += sizeof value;
-        return value;
-    }
-    std::wstring Text()
-    {
-        std::wstring text;
-        for (WORD ch = Take<WORD>(); ch != 0 && pos <= size; ch = Take<WORD>())
-            text += static_cast<wchar_t>(ch);
-        return text;
-    }
-    // A name, or an ordinal; the predefined classes by their names.
-    std::wstring Name()
-    {
-        if (pos + 2 > size || data[pos] != 0xff || data[pos + 1] != 0xff)
-            return Text();
-        pos += 2;
-        const WORD ordinal = Take<WORD>();
-        return ordinal == 0x80 ? L"Button" : ordinal == 0x82 ? L"Static" : ordinal == 0x85 ? L"ComboBox" : L"#" + std::to_wstring(ordinal);
-    }
-};
 
 // The DIALOGEX template of the language: its header line, then one line per item.
 std::vector<std::wstring> ReadTemplate(LANGID language)
@@ -79,29 +44,40 @@ std::vector<std::wstring> ReadTemplate(LANGID language)
         ADD_FAILURE() << "no template of language " << language;
         return {};
     }
-    Cursor c{static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, found))), ::SizeofResource(nullptr, found), 0};
-    EXPECT_EQ(0xffff0001u, c.Take<DWORD>()) << "version and signature";
-    const DWORD help = c.Take<DWORD>(), exStyle = c.Take<DWORD>(), style = c.Take<DWORD>();
-    const WORD count = c.Take<WORD>();
-    const short x = c.Take<short>(), y = c.Take<short>(), w = c.Take<short>(), h = c.Take<short>();
-    const std::wstring menu = c.Name(), cls = c.Name(), caption = c.Text();
-    const WORD points = c.Take<WORD>(), weight = c.Take<WORD>();
-    const int italic = c.Take<BYTE>(), charset = c.Take<BYTE>();
+    const BYTE* data = static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, found)));
+    const size_t size = ::SizeofResource(nullptr, found);
+    size_t pos = 0;
+    // Reads past the end give zeros; pos still moves on.
+    auto take = [&](auto value) {
+        if (pos + sizeof value <= size)
+            std::memcpy(&value, data + pos, sizeof value);
+        pos += sizeof value;
+        return value;
+    };
+    auto text = [&] {
+        std::wstring text;
+        for (WORD ch = take(WORD{}); ch != 0 && pos <= size; ch = take(WORD{}))
+            text += static_cast<wchar_t>(ch);
+        return text;
+    };
+    EXPECT_EQ(0xffff0001u, take(DWORD{})) << "version and signature";
+    const DWORD help = take(DWORD{}), exStyle = take(DWORD{}), style = take(DWORD{});
+    const WORD count = take(WORD{});
+    const short x = take(short{}), y = take(short{}), w = take(short{}), h = take(short{});
+    const std::wstring menu = text(), cls = text(), caption = text();
+    const WORD points = take(WORD{}), weight = take(WORD{});
+    const int italic = take(BYTE{}), charset = take(BYTE{});
     std::vector<std::wstring> lines = {
-        Line(help, exStyle, style, count, x, y, w, h, menu, cls, caption, points, weight, italic, charset, c.Text())};
-    for (WORD i = 0; i < count && c.pos < c.size; ++i) {
-        c.pos = (c.pos + 3) & ~size_t(3);
-        const DWORD itemHelp = c.Take<DWORD>(), itemExStyle = c.Take<DWORD>();
-        Item item{};
-        item.style = c.Take<DWORD>();
-        item.x = c.Take<short>(), item.y = c.Take<short>(), item.w = c.Take<short>(), item.h = c.Take<short>();
-        item.id = static_cast<int>(c.Take<DWORD>());
-        item.cls = c.Name();
-        item.text = c.Name();
-        EXPECT_EQ(0, c.Take<WORD>()) << "creation data of item " << i;
-        lines.push_back(ItemLine(item, itemHelp, itemExStyle));
+        Line(help, exStyle, style, count, x, y, w, h, menu, cls, caption, points, weight, italic, charset, text())};
+    for (WORD i = 0; i < count && pos < size; ++i) {
+        pos = (pos + 3) & ~size_t(3);
+        const DWORD itemHelp = take(DWORD{}), itemExStyle = take(DWORD{}), itemStyle = take(DWORD{});
+        const short ix = take(short{}), iy = take(short{}), iw = take(short{}), ih = take(short{});
+        const int id = static_cast<int>(take(DWORD{}));
+        const std::wstring itemClass = text(), title = text();
+        lines.push_back(Line(itemHelp, itemExStyle, itemStyle, ix, iy, iw, ih, id, itemClass, title, take(WORD{})));
     }
-    EXPECT_TRUE(c.pos <= c.size && c.size - c.pos <= 3) << "template of " << c.size << " bytes, read " << c.pos;
+    EXPECT_TRUE(pos <= size && size - pos <= 3) << "template of " << size << " bytes, read " << pos;
     return lines;
 }
 
@@ -114,27 +90,28 @@ const DWORD kCheck = kChild | BS_AUTOCHECKBOX | WS_TABSTOP;
 const DWORD kLabel = kChild | SS_LEFT | WS_GROUP;
 const DWORD kTrack = kChild | TBS_HORZ | TBS_BOTH | TBS_NOTICKS | WS_TABSTOP;
 
+// The resource compiler writes class names in capitals; the platform ignores their case.
 const std::vector<Item> kEnglishItems = {
-    {IDOK, L"Button", L"Ok", kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, 17, 249, 50, 14},
-    {IDCANCEL, L"Button", L"Cancel", kChild | BS_PUSHBUTTON | WS_TABSTOP, 87, 249, 50, 14},
-    {IDC_DEVICE, L"ComboBox", L"", kCombo, 17, 10, 120, 80},
-    {IDC_RESOLUTION, L"ComboBox", L"", kCombo, 17, 45, 120, 75},
-    {IDC_SOUNDMODE, L"ComboBox", L"", kCombo, 17, 72, 120, 50},
-    {IDC_SPEAKER, L"ComboBox", L"", kCombo, 17, 97, 120, 55},
-    {IDC_FREQUENCY, L"ComboBox", L"", kCombo, 17, 124, 48, 48},
-    {IDC_SOUNDBITS, L"ComboBox", L"", kCombo, 89, 123, 48, 47},
-    {IDC_VOODOO, L"Button", L"Check for VooDoo3 users", kCheck, 17, 176, 99, 10},
-    {IDC_LIGHTMAP, L"Button", L"Use Lightmap", kCheck, 17, 194, 59, 10},
-    {-1, L"Static", L"Sound Frequency", kLabel, 18, 113, 58, 8},
-    {-1, L"Static", L"Sound Bits", kLabel, 89, 113, 36, 8},
-    {IDC_FULLSCREEN, L"Button", L"Full Screen Mode", kCheck, 17, 31, 81, 10},
-    {IDC_TEXTURE_DETAIL, L"msctls_trackbar32", L"Slider1", kTrack, 82, 226, 59, 19},
-    {IDC_SPRITE_DETAIL, L"msctls_trackbar32", L"Slider2", kTrack, 13, 226, 59, 19},
-    {-1, L"Static", L"Sprite Detail", kLabel, 16, 214, 58, 8},
-    {-1, L"Static", L"Texture Detail", kLabel, 87, 214, 51, 8},
-    {IDC_CHANNELS, L"ComboBox", L"", kCombo, 17, 152, 73, 51},
-    {-1, L"Static", L"Sound Channel", kLabel, 18, 141, 51, 8},
-    {IDC_FOG, L"Button", L"Enable Fog", kCheck, 86, 193, 55, 10},
+    {IDOK, L"BUTTON", L"Ok", kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, 17, 249, 50, 14},
+    {IDCANCEL, L"BUTTON", L"Cancel", kChild | BS_PUSHBUTTON | WS_TABSTOP, 87, 249, 50, 14},
+    {IDC_DEVICE, L"COMBOBOX", L"", kCombo, 17, 10, 120, 80},
+    {IDC_RESOLUTION, L"COMBOBOX", L"", kCombo, 17, 45, 120, 75},
+    {IDC_SOUNDMODE, L"COMBOBOX", L"", kCombo, 17, 72, 120, 50},
+    {IDC_SPEAKER, L"COMBOBOX", L"", kCombo, 17, 97, 120, 55},
+    {IDC_FREQUENCY, L"COMBOBOX", L"", kCombo, 17, 124, 48, 48},
+    {IDC_SOUNDBITS, L"COMBOBOX", L"", kCombo, 89, 123, 48, 47},
+    {IDC_VOODOO, L"BUTTON", L"Check for VooDoo3 users", kCheck, 17, 176, 99, 10},
+    {IDC_LIGHTMAP, L"BUTTON", L"Use Lightmap", kCheck, 17, 194, 59, 10},
+    {-1, L"STATIC", L"Sound Frequency", kLabel, 18, 113, 58, 8},
+    {-1, L"STATIC", L"Sound Bits", kLabel, 89, 113, 36, 8},
+    {IDC_FULLSCREEN, L"BUTTON", L"Full Screen Mode", kCheck, 17, 31, 81, 10},
+    {IDC_TEXTURE_DETAIL, L"MSCTLS_TRACKBAR32", L"Slider1", kTrack, 82, 226, 59, 19},
+    {IDC_SPRITE_DETAIL, L"MSCTLS_TRACKBAR32", L"Slider2", kTrack, 13, 226, 59, 19},
+    {-1, L"STATIC", L"Sprite Detail", kLabel, 16, 214, 58, 8},
+    {-1, L"STATIC", L"Texture Detail", kLabel, 87, 214, 51, 8},
+    {IDC_CHANNELS, L"COMBOBOX", L"", kCombo, 17, 152, 73, 51},
+    {-1, L"STATIC", L"Sound Channel", kLabel, 18, 141, 51, 8},
+    {IDC_FOG, L"BUTTON", L"Enable Fog", kCheck, 86, 193, 55, 10},
 };
 
 // The English items with the Korean texts and the five Korean sizes.
@@ -163,8 +140,8 @@ TEST_F(SetupDialogTemplateTest, BothLanguagesHoldTheirTemplateExactly)
     const DWORD style = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
     for (LANGID language : {kEnglish, kKorean}) {
         const bool english = language == kEnglish;
-        std::vector<std::wstring> want = {Line(0, WS_EX_APPWINDOW, style, 20, 0, 0, 155, 275, L"", L"", L"Tavelkin Setup",
-                                               english ? 8 : 9, 0, 0, 1, english ? L"Tahoma" : L"굴림")};
+        std::vector<std::wstring> want = {Line(0, WS_EX_APPWINDOW, style, 20, 0, 0, 155, 275, L"", L"",
+                                               L"Tavelkin Setup", english ? 8 : 9, 0, 0, 1, english ? L"Tahoma" : L"굴림")};
         for (const Item& item : english ? kEnglishItems : KoreanItems())
             want.push_back(ItemLine(item));
         EXPECT_EQ(want, ReadTemplate(language)) << (english ? "English" : "Korean");
@@ -179,18 +156,18 @@ void RunVariant(LANGID language, const std::vector<Item>& want, const wchar_t* f
 {
     ASSERT_EQ(language, ::SetThreadUILanguage(language));
     ASSERT_TRUE(::SetThreadLocale(MAKELCID(language, SORT_DEFAULT)));
-    g_setupSettings = SetupSettings{};
+    // No list has a selection, so each shows no text.
+    settings_test::SetNumbers(g_setupSettings, {0, 0, 0, 0, -1, -1, 0, 0, 0, 0, -1, 0, -1, -1, -1, -1});
     const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
         LOGFONTW font{};
         ::GetObjectW(reinterpret_cast<HFONT>(d.SendMessage(WM_GETFONT)), sizeof font, &font);
         EXPECT_STREQ(face, font.lfFaceName);
         std::vector<std::wstring> expected, shown;
         for (const Item& item : want)
-            expected.push_back(Line(item.id, item.cls == L"ComboBox" ? L"" : item.text));
+            expected.push_back(Line(item.id, item.text));
         for (HWND child = ::GetWindow(d.m_hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
             wchar_t text[64] = L"";
-            if (shown.size() >= want.size() || want[shown.size()].cls != L"ComboBox")
-                ::GetWindowTextW(child, text, 64);
+            ::GetWindowTextW(child, text, 64);
             shown.push_back(Line(static_cast<int>(static_cast<short>(::GetDlgCtrlID(child))), text));
         }
         EXPECT_EQ(expected, shown);
@@ -234,7 +211,8 @@ TEST_F(SetupDialogTemplateTest, EnglishUiLanguageRunsTheEnglishVariant)
 TEST_F(SetupDialogTemplateTest, KoreanUiLanguageRunsTheKoreanVariant)
 {
     if (::GetACP() != 949) {
-        ASSERT_EQ(0u, ::GetEnvironmentVariableA(kKoreanRun, nullptr, 0)) << "the Korean run has code page " << ::GetACP();
+        ASSERT_EQ(0u, ::GetEnvironmentVariableA(kKoreanRun, nullptr, 0)) << "the Korean run has ANSI code page "
+                                                                         << ::GetACP();
         GTEST_SKIP() << "needs the Korean code page (LC_ALL=ko_KR.UTF-8)";
     }
     RunVariant(kKorean, KoreanItems(), L"굴림");
@@ -247,19 +225,19 @@ TEST_F(SetupDialogTemplateTest, IconServesTheWindowTheDragAndTheMinimizedPaint)
     ASSERT_NE(nullptr, group);
     const BYTE* dir = static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, group)));
     ASSERT_EQ(6u + 14u, ::SizeofResource(nullptr, group));
-    EXPECT_EQ((std::vector<int>{1, 32, 32, 8}), (std::vector<int>{dir[4] | dir[5] << 8, dir[6], dir[7], dir[12] | dir[13] << 8}));
+    EXPECT_EQ((std::vector<int>{1, 32, 32, 8}), (std::vector<int>{dir[4] | dir[5] << 8, dir[6], dir[7], dir[12]}))
+        << "images, width, height, bits per pixel";
 
     g_seen.clear();
     HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROC, WatchPaint, nullptr, ::GetCurrentThreadId());
     ASSERT_NE(nullptr, hook);
     std::vector<UINT> minimized;
+    HICON loaded = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP_ICON));
+    const LRESULT icon = reinterpret_cast<LRESULT>(loaded);
     const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
-        const LRESULT icon = reinterpret_cast<LRESULT>(d.m_hIcon);
-        EXPECT_NE(0, icon);
-        EXPECT_EQ(reinterpret_cast<LRESULT>(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP_ICON))), icon);
-        EXPECT_EQ((std::vector<LRESULT>{icon, icon, icon}),
-                  (std::vector<LRESULT>{d.SendMessage(WM_QUERYDRAGICON), d.SendMessage(WM_GETICON, ICON_BIG),
-                                        d.SendMessage(WM_GETICON, ICON_SMALL)}));
+        EXPECT_EQ((std::vector<LRESULT>{icon, icon, icon, icon}),
+                  (std::vector<LRESULT>{reinterpret_cast<LRESULT>(d.m_hIcon), d.SendMessage(WM_QUERYDRAGICON),
+                                        d.SendMessage(WM_GETICON, ICON_BIG), d.SendMessage(WM_GETICON, ICON_SMALL)}));
         // Minimized, the paint erases the icon background with the paint DC and draws the icon;
         // otherwise it is the default paint.
         g_watched = d.m_hWnd;
