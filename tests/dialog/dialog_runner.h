@@ -20,17 +20,14 @@
 namespace dialog_test {
 
 inline CSetupDlg* g_dialog;
-inline const std::function<void(CSetupDlg&)>* g_steps;
+inline std::function<void(CSetupDlg&)> g_steps;
 inline UINT_PTR g_timer;
 
-inline void Abandon(const char* why)
-{
-    ADD_FAILURE() << why;
-    ::EndDialog(g_dialog->m_hWnd, 0x5a5a);
-}
+// Ends a dialog that its steps left open (after a failed ASSERT, say), so no test hangs.
 inline void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD)
 {
-    Abandon("the dialog was still open two seconds after its steps");
+    ADD_FAILURE() << "the dialog was still open two seconds after its steps";
+    ::EndDialog(g_dialog->m_hWnd, 0x5a5a);
 }
 
 // Thread timers come through the modal loop, so this runs once the dialog takes input.
@@ -40,19 +37,16 @@ inline void CALLBACK Start(HWND, UINT, UINT_PTR, DWORD)
         return;
     ::KillTimer(nullptr, g_timer);
     g_timer = ::SetTimer(nullptr, 0, 2000, Watchdog);
-    (*g_steps)(*g_dialog);
-    if (::testing::Test::HasFatalFailure())
-        Abandon("a step failed");
+    g_steps(*g_dialog);
 }
 
 // Runs DoModal on a CSetupDlg without a parent; `steps` runs once the dialog shows and must end
-// it with real input (EndWith). A dialog that a failed step left open, or that is still open
-// two seconds later, is ended with 0x5a5a, so no test hangs.
-inline INT_PTR RunSetupDialog(const std::function<void(CSetupDlg&)>& steps)
+// it with real input (EndWith).
+inline INT_PTR RunSetupDialog(std::function<void(CSetupDlg&)> steps)
 {
     CSetupDlg dialog;
     g_dialog = &dialog;
-    g_steps = &steps;
+    g_steps = std::move(steps);
     g_timer = ::SetTimer(nullptr, 0, 1, Start);
     const INT_PTR end = dialog.DoModal();
     ::KillTimer(nullptr, g_timer);
@@ -62,12 +56,8 @@ inline INT_PTR RunSetupDialog(const std::function<void(CSetupDlg&)>& steps)
 inline void Press(HWND target, WPARAM key, bool post)
 {
     const LPARAM down = 1 | static_cast<LPARAM>(::MapVirtualKeyA(static_cast<UINT>(key), 0)) << 16;
-    for (const auto& [message, flags] : {std::pair<UINT, LPARAM>{WM_KEYDOWN, down}, {WM_KEYUP, down | 0xC0000000u}}) {
-        if (post)
-            ::PostMessageA(target, message, key, flags);
-        else
-            ::SendMessageA(target, message, key, flags);
-    }
+    for (const auto& [message, flags] : {std::pair<UINT, LPARAM>{WM_KEYDOWN, down}, {WM_KEYUP, down | 0xC0000000u}})
+        post ? void(::PostMessageA(target, message, key, flags)) : void(::SendMessageA(target, message, key, flags));
 }
 
 // Posts a key press to the focused control: Enter and Escape reach the dialog manager.

@@ -57,20 +57,15 @@ std::vector<std::string> Texts(const Rows& rows)
     return texts;
 }
 
-std::vector<std::string> TableRows()
-{
-    return Texts(Rows(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows));
-}
-
-// The sentinel rows with the given lists written over them in turn.
-std::vector<std::string> RowsAfter(std::initializer_list<Rows> lists)
+// The table holds the sentinel rows with the given lists written over them in turn.
+void ExpectRows(std::initializer_list<Rows> lists, const std::string& context)
 {
     Rows rows;
     for (int r = 0; r < static_cast<int>(kModeChoiceRows); ++r)
         rows.push_back(SentinelRow(r));
     for (const Rows& list : lists)
         std::copy(list.begin(), list.end(), rows.begin());
-    return Texts(rows);
+    EXPECT_EQ(Texts(rows), Texts(Rows(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows))) << context;
 }
 
 // A stored record whose texts have bytes after the terminator that are not zero; the numbers
@@ -88,18 +83,21 @@ SetupSettings Stored(const std::vector<int32_t>& numbers)
     return s;
 }
 
-void TakeIdentity(SetupSettings& s, const Device& device)
+// What the device step writes for hardware device `device` and the mode step for `row` of its
+// list; -1 for either writes nothing.
+void Take(SetupSettings& s, int device, int row)
 {
-    std::memcpy(s.deviceName, device.name, std::strlen(device.name) + 1);
-    s.guidDevice = device.guid;
-    s.guidDriver = device.driver;
-}
-
-void TakeRow(SetupSettings& s, const ModeChoice& row)
-{
-    s.width = row.width;
-    s.height = row.height;
-    s.bitPerPixel = row.bitPerPixel;
+    if (device < 0)
+        return;
+    const Device& d = kHardware[device];
+    std::memcpy(s.deviceName, d.name, std::strlen(d.name) + 1);
+    s.guidDevice = d.guid;
+    s.guidDriver = d.driver;
+    if (row >= 0) {
+        s.width = d.rows[row].width;
+        s.height = d.rows[row].height;
+        s.bitPerPixel = d.rows[row].bitPerPixel;
+    }
 }
 
 // The settings key holds exactly the twenty values of `expected`, with their types and bytes.
@@ -173,7 +171,7 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
             EXPECT_EQ(want, items) << c.name;
             EXPECT_EQ((std::vector<int>{0, 2, 0, 2}), ranges);
             ExpectSameSettings(before, g_setupSettings, c.name);
-            EXPECT_EQ(RowsAfter({listed}), TableRows()) << c.name;
+            ExpectRows({listed}, c.name);
             EXPECT_EQ(d.GetDlgItem(IDOK), ::GetFocus()) << c.name << ": the first tab stop has the focus";
             EndWith(VK_RETURN);
         });
@@ -181,10 +179,7 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
         SetupSettings expected = before;
         expected.deviceCnt = c.shown[0];
         expected.modeCnt = c.shown[1];
-        if (c.shown[0] >= 0)
-            TakeIdentity(expected, kHardware[c.shown[0]]);
-        if (c.shown[1] >= 0)
-            TakeRow(expected, listed[c.shown[1]]);
+        Take(expected, c.shown[0], c.shown[1]);
         ExpectSameSettings(expected, g_setupSettings, c.name);
         ExpectStoredKey(expected, c.name);
         DeleteSettingsKey();
@@ -239,16 +234,13 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelLeavesTheRegist
             const UINT get = s.action == Press ? CB_GETCURSEL : s.action == Click ? BM_GETCHECK : TBM_GETPOS;
             EXPECT_EQ(s.value, ::SendMessageA(control, get, 0, 0)) << "control " << s.id;
         }
-        // The second hardware device, third in the table, at the same row; then its last mode.
+        // The second hardware device, third in the table, keeps row 1; then its last mode.
         Key(d.m_cbDevice.m_hWnd, VK_DOWN);
-        expected.deviceCnt = 1;
-        TakeIdentity(expected, kHardware[1]);
-        ExpectSameSettings(expected, g_setupSettings, "device");
         Key(d.m_cbResolution.m_hWnd, VK_DOWN);
+        expected.deviceCnt = 1;
         expected.modeCnt = 2;
-        TakeRow(expected, kSecondaryRows[2]);
-        ExpectSameSettings(expected, g_setupSettings, "resolution");
-
+        Take(expected, 1, 2);
+        ExpectSameSettings(expected, g_setupSettings, "device and resolution");
         Key(d.m_sldSprite.m_hWnd, VK_RIGHT);
         Key(d.m_sldTexture.m_hWnd, VK_END);
         EXPECT_EQ((std::vector<int>{2, 2}), (std::vector<int>{d.m_sldSprite.GetPos(), d.m_sldTexture.GetPos()}));
@@ -273,13 +265,13 @@ TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsTheRow)
         for (int device : {2, 1}) {
             Key(d.m_cbDevice.m_hWnd, device == 2 ? VK_END : VK_UP);
             expected.deviceCnt = device;
-            TakeIdentity(expected, kHardware[device]);
+            Take(expected, device, -1);
             ExpectSameSettings(expected, g_setupSettings, kHardware[device].name);
             EXPECT_EQ(Texts(kHardware[device].rows), Items(d.m_cbResolution));
             // Row 5 is 1280 x 720 x 16 of the third device; the second has three.
             EXPECT_EQ(device == 2 ? 5 : -1, d.m_cbResolution.GetCurSel());
         }
-        EXPECT_EQ(RowsAfter({kThirdRows, kSecondaryRows}), TableRows());
+        ExpectRows({kThirdRows, kSecondaryRows}, "after two device changes");
         EndWith(VK_RETURN);
     });
     EXPECT_EQ(IDOK, end);
@@ -305,7 +297,7 @@ TEST_F(SetupDialogTest, MoreThanFortyModesListTheFirstForty)
     g_setupSettings = Stored({1, 1234, 567, 24, 0, 39, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
     const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
         EXPECT_EQ(Texts(rows), Items(d.m_cbResolution));
-        EXPECT_EQ(RowsAfter({rows}), TableRows());
+        ExpectRows({rows}, "forty rows");
         EXPECT_EQ(39, d.m_cbResolution.GetCurSel());
         EndWith(VK_RETURN);
     });

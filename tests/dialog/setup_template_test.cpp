@@ -30,54 +30,45 @@ std::wstring Line(const T&... values)
     return out.str();
 }
 
-// Help id, extended style, style, position, size, id, class, text and creation data size.
+// Help id, extended style, style, position, size, id, class, text, size of creation data.
 std::wstring ItemLine(const Item& item)
 {
     return Line(0, 0, item.style, item.x, item.y, item.w, item.h, item.id, item.cls, item.text, 0);
 }
 
-// The DIALOGEX template of the language: its header line, then one line per item.
+// The DIALOGEX template of the language as lines in the form of Line, its header and then each
+// item, read by layouts: d a DWORD, w a WORD, b a byte, t a text, a on to the next DWORD.
 std::vector<std::wstring> ReadTemplate(LANGID language)
 {
     HRSRC found = ::FindResourceExA(nullptr, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_SETUP_DIALOG), language);
-    if (!found) {
-        ADD_FAILURE() << "no template of language " << language;
-        return {};
-    }
+    if (!found)
+        return {L"no template"};
     const BYTE* data = static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, found)));
     const size_t size = ::SizeofResource(nullptr, found);
     size_t pos = 0;
-    // Reads past the end give zeros; pos still moves on.
-    auto take = [&](auto value) {
-        if (pos + sizeof value <= size)
-            std::memcpy(&value, data + pos, sizeof value);
-        pos += sizeof value;
+    auto number = [&](size_t bytes) {
+        DWORD value = 0;
+        if (pos + bytes <= size)
+            std::memcpy(&value, data + pos, bytes);
+        pos += bytes;
         return value;
     };
-    auto text = [&] {
-        std::wstring text;
-        for (WORD ch = take(WORD{}); ch != 0 && pos <= size; ch = take(WORD{}))
-            text += static_cast<wchar_t>(ch);
-        return text;
+    auto read = [&](const char* layout) {
+        std::wostringstream line;
+        line << std::hex;
+        for (; *layout == 'a'; ++layout)
+            pos = (pos + 3) & ~size_t(3);
+        for (; *layout; ++layout, line << L'|') {
+            if (*layout != 't')
+                line << number(*layout == 'd' ? 4 : *layout == 'w' ? 2 : 1);
+            for (DWORD ch = *layout == 't' ? number(2) : 0; ch != 0 && pos <= size; ch = number(2))
+                line << static_cast<wchar_t>(ch);
+        }
+        return line.str();
     };
-    EXPECT_EQ(0xffff0001u, take(DWORD{})) << "version and signature";
-    const DWORD help = take(DWORD{}), exStyle = take(DWORD{}), style = take(DWORD{});
-    const WORD count = take(WORD{});
-    const short x = take(short{}), y = take(short{}), w = take(short{}), h = take(short{});
-    const std::wstring menu = text(), cls = text(), caption = text();
-    const WORD points = take(WORD{}), weight = take(WORD{});
-    const int italic = take(BYTE{}), charset = take(BYTE{});
-    std::vector<std::wstring> lines = {
-        Line(help, exStyle, style, count, x, y, w, h, menu, cls, caption, points, weight, italic, charset, text())};
-    for (WORD i = 0; i < count && pos < size; ++i) {
-        pos = (pos + 3) & ~size_t(3);
-        const DWORD itemHelp = take(DWORD{}), itemExStyle = take(DWORD{}), itemStyle = take(DWORD{});
-        const short ix = take(short{}), iy = take(short{}), iw = take(short{}), ih = take(short{});
-        const int id = static_cast<int>(take(DWORD{}));
-        const std::wstring itemClass = text(), title = text();
-        lines.push_back(Line(itemHelp, itemExStyle, itemStyle, ix, iy, iw, ih, id, itemClass, title, take(WORD{})));
-    }
-    EXPECT_TRUE(pos <= size && size - pos <= 3) << "template of " << size << " bytes, read " << pos;
+    std::vector<std::wstring> lines = {read("ddddwwwwwtttwwbbt")};
+    while (((pos + 3) & ~size_t(3)) < size)
+        lines.push_back(read("adddwwwwdttw"));
     return lines;
 }
 
@@ -140,7 +131,8 @@ TEST_F(SetupDialogTemplateTest, BothLanguagesHoldTheirTemplateExactly)
     const DWORD style = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
     for (LANGID language : {kEnglish, kKorean}) {
         const bool english = language == kEnglish;
-        std::vector<std::wstring> want = {Line(0, WS_EX_APPWINDOW, style, 20, 0, 0, 155, 275, L"", L"",
+        // Version 1, help id, extended style, style, items, position, size, menu, class, caption, font.
+        std::vector<std::wstring> want = {Line(0xffff0001u, 0, WS_EX_APPWINDOW, style, 20, 0, 0, 155, 275, L"", L"",
                                                L"Tavelkin Setup", english ? 8 : 9, 0, 0, 1, english ? L"Tahoma" : L"굴림")};
         for (const Item& item : english ? kEnglishItems : KoreanItems())
             want.push_back(ItemLine(item));
@@ -171,14 +163,17 @@ void RunVariant(LANGID language, const std::vector<Item>& want, const wchar_t* f
             shown.push_back(Line(static_cast<int>(static_cast<short>(::GetDlgCtrlID(child))), text));
         }
         EXPECT_EQ(expected, shown);
-        const std::pair<const CWnd&, int> bindings[] = {
-            {d.m_chkFog, IDC_FOG},         {d.m_cbChannels, IDC_CHANNELS},       {d.m_sldTexture, IDC_TEXTURE_DETAIL},
-            {d.m_sldSprite, IDC_SPRITE_DETAIL}, {d.m_chkFullScreen, IDC_FULLSCREEN}, {d.m_chkVoodoo, IDC_VOODOO},
-            {d.m_chkLightmap, IDC_LIGHTMAP}, {d.m_cbSoundBits, IDC_SOUNDBITS},   {d.m_cbFrequency, IDC_FREQUENCY},
-            {d.m_cbSpeaker, IDC_SPEAKER},  {d.m_cbSoundMode, IDC_SOUNDMODE},     {d.m_cbResolution, IDC_RESOLUTION},
-            {d.m_cbDevice, IDC_DEVICE}};
-        for (const auto& b : bindings)
-            EXPECT_EQ(d.GetDlgItem(b.second), b.first.m_hWnd) << "member bound to " << b.second;
+        std::vector<int> bound;
+        const CWnd* members[] = {&d.m_chkFog,      &d.m_cbChannels,  &d.m_sldTexture,   &d.m_sldSprite,
+                                 &d.m_chkFullScreen, &d.m_chkVoodoo,  &d.m_chkLightmap,  &d.m_cbSoundBits,
+                                 &d.m_cbFrequency, &d.m_cbSpeaker,   &d.m_cbSoundMode,  &d.m_cbResolution,
+                                 &d.m_cbDevice};
+        for (const CWnd* member : members)
+            bound.push_back(::GetDlgCtrlID(member->m_hWnd));
+        EXPECT_EQ((std::vector<int>{IDC_FOG, IDC_CHANNELS, IDC_TEXTURE_DETAIL, IDC_SPRITE_DETAIL, IDC_FULLSCREEN,
+                                    IDC_VOODOO, IDC_LIGHTMAP, IDC_SOUNDBITS, IDC_FREQUENCY, IDC_SPEAKER,
+                                    IDC_SOUNDMODE, IDC_RESOLUTION, IDC_DEVICE}),
+                  bound);
         EndWith(VK_ESCAPE);
     });
     EXPECT_EQ(IDCANCEL, end);
@@ -218,35 +213,29 @@ TEST_F(SetupDialogTemplateTest, KoreanUiLanguageRunsTheKoreanVariant)
     RunVariant(kKorean, KoreanItems(), L"굴림");
 }
 
+// One 32 x 32 image of 256 colours serves as window icons and drag icon; minimized, the paint
+// erases the icon background with the paint DC and draws the icon, else it is the default paint.
 TEST_F(SetupDialogTemplateTest, IconServesTheWindowTheDragAndTheMinimizedPaint)
 {
-    // One 32 x 32 image of 256 colours in the icon group.
     HRSRC group = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDI_SETUP_ICON), MAKEINTRESOURCEA(14));
     ASSERT_NE(nullptr, group);
-    const BYTE* dir = static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, group)));
     ASSERT_EQ(6u + 14u, ::SizeofResource(nullptr, group));
-    EXPECT_EQ((std::vector<int>{1, 32, 32, 8}), (std::vector<int>{dir[4] | dir[5] << 8, dir[6], dir[7], dir[12]}))
+    const BYTE* dir = static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, group)));
+    EXPECT_EQ((std::vector<int>{1, 32, 32, 8}), (std::vector<int>{dir[4], dir[6], dir[7], dir[12]}))
         << "images, width, height, bits per pixel";
-
-    g_seen.clear();
-    HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROC, WatchPaint, nullptr, ::GetCurrentThreadId());
-    ASSERT_NE(nullptr, hook);
-    std::vector<UINT> minimized;
     HICON loaded = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP_ICON));
     const LRESULT icon = reinterpret_cast<LRESULT>(loaded);
+    HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROC, WatchPaint, nullptr, ::GetCurrentThreadId());
+    std::vector<UINT> minimized;
     const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
         EXPECT_EQ((std::vector<LRESULT>{icon, icon, icon, icon}),
                   (std::vector<LRESULT>{reinterpret_cast<LRESULT>(d.m_hIcon), d.SendMessage(WM_QUERYDRAGICON),
                                         d.SendMessage(WM_GETICON, ICON_BIG), d.SendMessage(WM_GETICON, ICON_SMALL)}));
-        // Minimized, the paint erases the icon background with the paint DC and draws the icon;
-        // otherwise it is the default paint.
         g_watched = d.m_hWnd;
         ::ShowWindow(d.m_hWnd, SW_MINIMIZE);
-        EXPECT_TRUE(::IsIconic(d.m_hWnd));
         ::RedrawWindow(d.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
         d.SendMessage(WM_PAINT);
-        minimized = g_seen;
-        g_seen.clear();
+        minimized.swap(g_seen);
         ::ShowWindow(d.m_hWnd, SW_RESTORE);
         ::RedrawWindow(d.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
         g_watched = nullptr;
