@@ -281,12 +281,12 @@ TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsTheRow)
 }
 
 // The table has forty rows: a device with more listed modes lists the first forty, each item
-// with its row, and writes no row after them (which would break whatever follows the table).
+// with its row, and writes no row after them (one more would break what follows the table).
 TEST_F(SetupDialogTest, MoreThanFortyModesListTheFirstForty)
 {
     std::vector<DDSURFACEDESC2> modes;
     Rows rows;
-    for (int i = 0; i < 45; ++i) {
+    for (int i = 0; i < 41; ++i) {
         modes.push_back(Mode(640 + 16 * i, 480 + i, 16));
         modes.push_back(Mode(640 + 16 * i, 480 + i, 32));
         if (i < 40)
