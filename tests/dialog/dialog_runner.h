@@ -22,6 +22,15 @@ namespace dialog_test {
 inline CSetupDlg* g_dialog;
 inline std::function<void(CSetupDlg&)> g_steps;
 inline UINT_PTR g_timer;
+inline LRESULT g_initResult; // what the dialog answered to WM_INITDIALOG in the last run
+
+inline LRESULT CALLBACK WatchInit(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPRETSTRUCT* msg = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && msg->message == WM_INITDIALOG)
+        g_initResult = msg->lResult;
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 // Ends a dialog that its steps left open (after a failed ASSERT, say), so no test hangs.
 inline void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD)
@@ -48,7 +57,10 @@ inline INT_PTR RunSetupDialog(std::function<void(CSetupDlg&)> steps)
     g_dialog = &dialog;
     g_steps = std::move(steps);
     g_timer = ::SetTimer(nullptr, 0, 1, Start);
+    g_initResult = 0xdeadbeef;
+    HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, WatchInit, nullptr, ::GetCurrentThreadId());
     const INT_PTR end = dialog.DoModal();
+    ::UnhookWindowsHookEx(hook);
     ::KillTimer(nullptr, g_timer);
     return end;
 }
@@ -56,8 +68,9 @@ inline INT_PTR RunSetupDialog(std::function<void(CSetupDlg&)> steps)
 inline void Press(HWND target, WPARAM key, bool post)
 {
     const LPARAM down = 1 | static_cast<LPARAM>(::MapVirtualKeyA(static_cast<UINT>(key), 0)) << 16;
-    for (const auto& [message, flags] : {std::pair<UINT, LPARAM>{WM_KEYDOWN, down}, {WM_KEYUP, down | 0xC0000000u}})
-        post ? void(::PostMessageA(target, message, key, flags)) : void(::SendMessageA(target, message, key, flags));
+    const LPARAM up = down | static_cast<LPARAM>(0xC0000000u);
+    post ? void(::PostMessageA(target, WM_KEYDOWN, key, down)) : void(::SendMessageA(target, WM_KEYDOWN, key, down));
+    post ? void(::PostMessageA(target, WM_KEYUP, key, up)) : void(::SendMessageA(target, WM_KEYUP, key, up));
 }
 
 // Posts a key press to the focused control: Enter and Escape reach the dialog manager.

@@ -172,7 +172,7 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
             EXPECT_EQ((std::vector<int>{0, 2, 0, 2}), ranges);
             ExpectSameSettings(before, g_setupSettings, c.name);
             ExpectRows({listed}, c.name);
-            EXPECT_EQ(d.GetDlgItem(IDOK), ::GetFocus()) << c.name << ": the first tab stop has the focus";
+            EXPECT_EQ(TRUE, g_initResult) << c.name << ": the platform puts the focus on the first tab stop";
             EndWith(VK_RETURN);
         });
         EXPECT_EQ(IDOK, end) << c.name;
