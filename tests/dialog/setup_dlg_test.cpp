@@ -1,114 +1,76 @@
-// The setup dialog from its real template under Wine: lists, selections and the settings record
-// after initialisation, every store a control makes, device and mode changes, Ok and Cancel.
+// The setup dialog from its real template under Wine: what initialisation shows, what each
+// control stores, device and mode changes, and what Ok and Cancel leave in the registry.
 #include "dialog_runner.h"
 
-#include "app/memory_registry.h"
-#include "app/mode_choice.h"
-#include "app/registry.h"
-#include "app/settings.h"
 #include "res/resource.h"
-#include "settings_test_support.h"
 
-#include <commctrl.h>
-
-#include <array>
-#include <cstdio>
-#include <cstring>
-
-#include <gtest/gtest.h>
+#include <algorithm>
 
 using namespace dialog_test;
 using namespace settings_test;
 
 namespace {
 
-using Rows = std::array<ModeChoice, kModeChoiceRows>;
+using Rows = std::vector<ModeChoice>;
+const Rows kPrimaryRows = {{640, 480, 16},  {720, 480, 16},  {800, 600, 16},
+                           {1024, 768, 16}, {1280, 960, 16}, {1280, 1024, 16}};
+const Rows kSecondaryRows = {{640, 480, 16}, {800, 600, 16}, {1600, 1200, 16}};
+const Rows kThirdRows = {{640, 480, 16},  {800, 600, 16},  {848, 480, 16},   {1024, 768, 16},
+                         {1152, 864, 16}, {1280, 720, 16}, {1280, 1024, 16}, {1920, 1080, 16}};
+const Rows kNoRows;
 
-// Rows that no device has: a row that keeps it was not written.
-Rows SentinelRows()
-{
-    Rows rows;
-    for (int r = 0; r < static_cast<int>(kModeChoiceRows); ++r)
-        rows[r] = ModeChoice{-1000 - r, -2000 - r, 0x5e};
-    return rows;
-}
+struct Device {
+    const char* name;
+    GUID guid, driver;
+    const Rows& rows;
+};
+const Device kHardware[] = {{"Primary HAL", MakeGuid(0x31), GUID{}, kPrimaryRows},
+                            {"Secondary HAL", MakeGuid(0x51), MakeGuid(0x61), kSecondaryRows},
+                            {"Third HAL", MakeGuid(0x71), MakeGuid(0x81), kThirdRows}};
 
-void ResetRows()
+// The three hardware devices, whose modes of other depths and of fewer than 480 lines are not
+// listed, a software device after the first, and a rejected record at the accepted count.
+void FillDevices(DeviceTable& table)
 {
-    const Rows sentinel = SentinelRows();
-    std::memcpy(ModeChoiceTable, sentinel.data(), sizeof ModeChoiceTable);
-}
-
-Rows Overlay(Rows rows, const std::vector<ModeChoice>& listed)
-{
-    for (size_t r = 0; r < listed.size(); ++r)
-        rows[r] = listed[r];
-    return rows;
-}
-
-void ExpectRows(const Rows& expected, const std::string& context)
-{
-    for (size_t r = 0; r < kModeChoiceRows; ++r) {
-        const ModeChoice& got = ModeChoiceTable[r];
-        EXPECT_TRUE(got.width == expected[r].width && got.height == expected[r].height &&
-                    got.bitPerPixel == expected[r].bitPerPixel)
-            << context << ": row " << r << " is " << got.width << " x " << got.height << " x " << got.bitPerPixel
-            << ", expected " << expected[r].width << " x " << expected[r].height << " x " << expected[r].bitPerPixel;
+    const std::vector<DDSURFACEDESC2> modes[] = {
+        {Mode(320, 240, 16), Mode(640, 400, 16), Mode(640, 480, 16), Mode(640, 480, 32), Mode(720, 480, 16),
+         Mode(800, 600, 16), Mode(800, 600, 24), Mode(1024, 768, 8), Mode(1024, 768, 16), Mode(1280, 960, 16),
+         Mode(1280, 1024, 16)},
+        {Mode(512, 384, 16), Mode(640, 480, 16), Mode(800, 600, 16), Mode(800, 600, 32), Mode(1600, 1200, 16)},
+        {Mode(640, 480, 16), Mode(800, 600, 16), Mode(848, 480, 16), Mode(1024, 768, 16), Mode(1152, 864, 16),
+         Mode(1280, 720, 16), Mode(1280, 1024, 16), Mode(1920, 1080, 16), Mode(1920, 1080, 32)}};
+    for (int i = 0; i < 3; ++i) {
+        table.Add(kHardware[i].name, true, kHardware[i].guid, kHardware[i].driver, modes[i]);
+        if (i == 0)
+            table.Add("Software RGB", false, MakeGuid(0x41), GUID{}, {Mode(640, 480, 16), Mode(2048, 1536, 16)});
     }
-}
-
-const GUID kPrimaryGuid = MakeGuid(0x31);
-const GUID kSecondaryGuid = MakeGuid(0x51);
-const GUID kSecondaryDriver = MakeGuid(0x61);
-const GUID kThirdGuid = MakeGuid(0x71);
-const GUID kThirdDriver = MakeGuid(0x81);
-
-// Six listed modes among modes of other depths and of fewer than 480 lines.
-std::vector<DDSURFACEDESC2> PrimaryModes()
-{
-    return {Mode(320, 240, 16), Mode(640, 400, 16),  Mode(640, 480, 16),   Mode(640, 480, 32),
-            Mode(720, 480, 16), Mode(800, 600, 16),  Mode(800, 600, 24),   Mode(1024, 768, 8),
-            Mode(1024, 768, 16), Mode(1280, 960, 16), Mode(1280, 1024, 16)};
-}
-const std::vector<std::string> kPrimaryItems = {"640 x 480 x 16",  "720 x 480 x 16",  "800 x 600 x 16",
-                                                "1024 x 768 x 16", "1280 x 960 x 16", "1280 x 1024 x 16"};
-const std::vector<ModeChoice> kPrimaryRows = {{640, 480, 16},  {720, 480, 16},  {800, 600, 16},
-                                              {1024, 768, 16}, {1280, 960, 16}, {1280, 1024, 16}};
-
-std::vector<DDSURFACEDESC2> SecondaryModes()
-{
-    return {Mode(512, 384, 16), Mode(640, 480, 16), Mode(800, 600, 16), Mode(800, 600, 32), Mode(1600, 1200, 16)};
-}
-const std::vector<std::string> kSecondaryItems = {"640 x 480 x 16", "800 x 600 x 16", "1600 x 1200 x 16"};
-const std::vector<ModeChoice> kSecondaryRows = {{640, 480, 16}, {800, 600, 16}, {1600, 1200, 16}};
-
-std::vector<DDSURFACEDESC2> ThirdModes()
-{
-    return {Mode(640, 480, 16),   Mode(800, 600, 16),   Mode(848, 480, 16),   Mode(1024, 768, 16),
-            Mode(1152, 864, 16),  Mode(1280, 720, 16),  Mode(1280, 1024, 16), Mode(1920, 1080, 16),
-            Mode(1920, 1080, 32)};
-}
-const std::vector<std::string> kThirdItems = {"640 x 480 x 16",   "800 x 600 x 16",   "848 x 480 x 16",
-                                              "1024 x 768 x 16",  "1152 x 864 x 16",  "1280 x 720 x 16",
-                                              "1280 x 1024 x 16", "1920 x 1080 x 16"};
-const std::vector<ModeChoice> kThirdRows = {{640, 480, 16},   {800, 600, 16},   {848, 480, 16},
-                                            {1024, 768, 16},  {1152, 864, 16},  {1280, 720, 16},
-                                            {1280, 1024, 16}, {1920, 1080, 16}};
-
-// Primary (hardware, primary driver), a software device, Secondary (hardware), optionally Third
-// (hardware); then a rejected record left behind at the accepted count, which is never held.
-void FillDevices(DeviceTable& table, bool withThird)
-{
-    table.Add("Primary HAL", true, kPrimaryGuid, GUID{}, PrimaryModes());
-    table.Add("Software RGB", false, MakeGuid(0x41), GUID{}, {Mode(640, 480, 16), Mode(2048, 1536, 16)});
-    table.Add("Secondary HAL", true, kSecondaryGuid, kSecondaryDriver, SecondaryModes());
-    if (withThird)
-        table.Add("Third HAL", true, kThirdGuid, kThirdDriver, ThirdModes());
-    table.Add("Rejected HAL", true, MakeGuid(0x91), GUID{}, ThirdModes());
+    table.Add("Rejected HAL", true, MakeGuid(0x91), GUID{}, {Mode(1024, 768, 16)});
     --g_displayDeviceTable.acceptedDeviceCount;
 }
 
-// A stored record with texts whose bytes after the terminator are not zero.
+std::vector<std::string> Texts(const Rows& rows)
+{
+    std::vector<std::string> texts;
+    for (const ModeChoice& row : rows)
+        texts.push_back(std::to_string(row.width) + " x " + std::to_string(row.height) + " x " +
+                        std::to_string(row.bitPerPixel));
+    return texts;
+}
+
+// The table holds the sentinel rows with the given lists written over them in turn.
+void ExpectRows(std::initializer_list<Rows> lists, const std::string& context)
+{
+    Rows rows;
+    for (int r = 0; r < static_cast<int>(kModeChoiceRows); ++r)
+        rows.push_back(SentinelRow(r));
+    for (const Rows& list : lists)
+        std::copy(list.begin(), list.end(), rows.begin());
+    EXPECT_EQ(Texts(rows), Texts(Rows(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows))) << context;
+}
+
+// A stored record whose texts have bytes after the terminator that are not zero; the numbers
+// are full screen, width, height, bits, device, mode, VooDoo3, lightmap, sprite, texture,
+// channels, fog, sound mode, speaker, rate, sound bits.
 SetupSettings Stored(const std::vector<int32_t>& numbers)
 {
     SetupSettings s{};
@@ -117,174 +79,120 @@ SetupSettings Stored(const std::vector<int32_t>& numbers)
     std::memset(s.deviceName, 'z', sizeof s.deviceName - 1);
     std::memcpy(s.deviceName, "Stored Device Name", 19);
     std::memset(s.providerName, 'p', sizeof s.providerName - 1);
-    std::memcpy(s.providerName, "Stored Provider", 16);
     SetNumbers(s, numbers);
     return s;
 }
 
-// full screen, width, height, bits, device, mode, voodoo, lightmap, sprite, texture, channels,
-// fog, sound mode, speaker, rate, sound bits
-const std::vector<int32_t> kInRange = {1, 1234, 567, 24, 0, 1, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0};
-
-void TakeIdentity(SetupSettings& s, const char* name, const GUID& device, const GUID& driver)
+// What the device step writes for hardware device `device` and the mode step for `row` of its
+// list; -1 for either writes nothing.
+void Take(SetupSettings& s, int device, int row)
 {
-    std::memcpy(s.deviceName, name, std::strlen(name) + 1);
-    s.guidDevice = device;
-    s.guidDriver = driver;
+    if (device < 0)
+        return;
+    const Device& d = kHardware[device];
+    std::memcpy(s.deviceName, d.name, std::strlen(d.name) + 1);
+    s.guidDevice = d.guid;
+    s.guidDriver = d.driver;
+    if (row >= 0) {
+        s.width = d.rows[row].width;
+        s.height = d.rows[row].height;
+        s.bitPerPixel = d.rows[row].bitPerPixel;
+    }
 }
 
-std::vector<BYTE> StoredBytes(const MemoryRegistry& registry, const char* name)
+// The settings key holds exactly the twenty values of `expected`, with their types and bytes.
+void ExpectStoredKey(const SetupSettings& expected, const std::string& context)
 {
-    const StoredValue* value = registry.FindValue(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, name);
-    return value ? value->data : std::vector<BYTE>{0xde, 0xad};
+    RealKey want;
+    for (const StoredField& field : kFields)
+        want[field.name] = RealValue{field.type, FieldBytes(expected, field)};
+    EXPECT_EQ(want, ReadRealKey()) << context;
 }
 
-class SetupDialogTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(TRUE, RegisterCommonControlClasses());
-        m_savedSettings = g_setupSettings;
-        std::memcpy(m_savedRows, ModeChoiceTable, sizeof m_savedRows);
-        ResetRows();
-        SetSettingsRegistry(&m_registry);
-    }
-    void TearDown() override
-    {
-        SetSettingsRegistry(nullptr);
-        g_setupSettings = m_savedSettings;
-        std::memcpy(ModeChoiceTable, m_savedRows, sizeof m_savedRows);
-    }
-
-    DeviceTable m_table;
-    MemoryRegistry m_registry;
-    SetupSettings m_savedSettings;
-    ModeChoice m_savedRows[kModeChoiceRows];
-};
+using SetupDialogTest = DialogTest;
 
 } // namespace
 
-TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndChangesNothing)
+// Initialisation shows the stored record and changes nothing but the rows of the stored device;
+// Enter right away runs Ok, which takes device and mode afresh from the lists (-1 where nothing
+// is selected, the mode fields then kept) and stores all twenty values.
+TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
 {
-    struct Case {
+    // shown: selections of device, resolution, sound mode, speaker, frequency, sound bits and
+    // channels; checks of VooDoo3, lightmap, full screen and fog; sprite and texture positions.
+    const struct {
         const char* name;
-        std::vector<int32_t> numbers;
-        int device, mode;
-        std::vector<std::string> modeItems;
-        std::vector<ModeChoice> rows;
-        int soundMode, speaker, frequency, soundBits, channels;
-        int voodoo, lightmap, fullScreen, fog, sprite, texture;
+        std::vector<int32_t> stored;
+        std::vector<int> shown;
     } cases[] = {
-        {"in range, second hardware device", {1, 1234, 567, 24, 1, 2, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0},
-         1, 2, kSecondaryItems, kSecondaryRows, 0, 1, 2, 0, 1, 0, 1, 1, 0, 0, 2},
-        {"in range, first hardware device", {0, 640, 480, 16, 0, 5, 1, 0, 1, 1, 2, 1, 2, 3, 0, 1},
-         0, 5, kPrimaryItems, kPrimaryRows, 2, 3, 0, 1, 2, 1, 0, 0, 1, 1, 1},
-        // deviceCnt equal to the number of hardware devices: nothing to list or select.
-        {"out of range", {0, 1234, 567, 24, 2, 0, 1, 1, 5, -3, 3, 1, 7, -1, 3, 2},
-         -1, -1, {}, {}, -1, -1, -1, -1, -1, 1, 1, 0, 1, 2, 0},
+        {"second", {1, 1234, 567, 24, 1, 2, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0}, {1, 2, 0, 1, 2, 0, 1, 0, 1, 1, 0, 0, 2}},
+        {"first", {0, 640, 480, 16, 0, 5, 1, 0, 1, 1, 2, 1, 2, 3, 0, 1}, {0, 5, 2, 3, 0, 1, 2, 1, 0, 0, 1, 1, 1}},
+        // deviceCnt equal to the number of hardware devices; sound mode 7 and sprite 5 go back.
+        {"out of range", {0, 1234, 567, 24, 3, 0, 1, 1, 5, -3, 3, 1, 7, -1, 3, 2},
+         {-1, -1, -1, -1, -1, -1, -1, 1, 1, 0, 1, 2, 0}},
+        {"mode 40", {1, 1234, 567, 24, 0, 40, 0, 0, 2, 0, 0, 0, 1, 0, 1, 1}, {0, -1, 1, 0, 1, 1, 0, 0, 0, 1, 0, 2, 0}},
     };
-    FillDevices(m_table, false);
-    for (const Case& c : cases) {
-        const SetupSettings before = Stored(c.numbers);
+    const std::vector<std::vector<std::string>> lists = {
+        {"Primary HAL", "Secondary HAL", "Third HAL"},
+        {"640 x 480 x 16", "720 x 480 x 16", "800 x 600 x 16", "1024 x 768 x 16", "1280 x 960 x 16",
+         "1280 x 1024 x 16"},
+        {"No Sound", "Use 2D Sound", "Use 3D Sound"},
+        {"2 SPEAKER", "HEADPHONE", "SURROUND", "4 SPEAKER"},
+        {"22k", "11k", "8k"},
+        {"16 Bit", "8 Bit"},
+        {"48 Channel", "32 Channel", "16 Channel"}};
+    DeviceTable table;
+    FillDevices(table);
+    for (const auto& c : cases) {
+        const SetupSettings before = Stored(c.stored);
         g_setupSettings = before;
-        ResetRows();
-        m_registry.ClearLog();
+        SetSentinelRows();
+        const Rows& listed = c.shown[0] >= 0 ? kHardware[c.shown[0]].rows : kNoRows;
+        std::vector<std::vector<std::string>> want = lists;
+        if (&listed != &kPrimaryRows)
+            want[1] = Texts(listed);
         const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
-            ExpectSameSettings(before, g_setupSettings, c.name);
-            ExpectRows(Overlay(SentinelRows(), c.rows), c.name);
-            EXPECT_EQ(std::vector<std::string>({"Primary HAL", "Secondary HAL"}), Items(d.m_cbDevice)) << c.name;
-            EXPECT_EQ(c.modeItems, Items(d.m_cbResolution)) << c.name;
-            EXPECT_EQ(std::vector<std::string>({"No Sound", "Use 2D Sound", "Use 3D Sound"}), Items(d.m_cbSoundMode));
-            EXPECT_EQ(std::vector<std::string>({"2 SPEAKER", "HEADPHONE", "SURROUND", "4 SPEAKER"}),
-                      Items(d.m_cbSpeaker));
-            EXPECT_EQ(std::vector<std::string>({"22k", "11k", "8k"}), Items(d.m_cbFrequency));
-            EXPECT_EQ(std::vector<std::string>({"16 Bit", "8 Bit"}), Items(d.m_cbSoundBits));
-            EXPECT_EQ(std::vector<std::string>({"48 Channel", "32 Channel", "16 Channel"}), Items(d.m_cbChannels));
-            const int selections[] = {d.m_cbDevice.GetCurSel(),    d.m_cbResolution.GetCurSel(),
-                                      d.m_cbSoundMode.GetCurSel(), d.m_cbSpeaker.GetCurSel(),
-                                      d.m_cbFrequency.GetCurSel(), d.m_cbSoundBits.GetCurSel(),
-                                      d.m_cbChannels.GetCurSel()};
-            const int expected[] = {c.device, c.mode, c.soundMode, c.speaker, c.frequency, c.soundBits, c.channels};
-            for (int i = 0; i < 7; ++i)
-                EXPECT_EQ(expected[i], selections[i]) << c.name << ": list " << i << " of device, resolution, "
-                                                      << "sound mode, speaker, frequency, sound bits, channels";
-            EXPECT_EQ(c.voodoo, d.m_chkVoodoo.GetCheck()) << c.name;
-            EXPECT_EQ(c.lightmap, d.m_chkLightmap.GetCheck()) << c.name;
-            EXPECT_EQ(c.fullScreen, d.m_chkFullScreen.GetCheck()) << c.name;
-            EXPECT_EQ(c.fog, d.m_chkFog.GetCheck()) << c.name;
-            for (CSliderCtrl* bar : {&d.m_sldSprite, &d.m_sldTexture}) {
-                EXPECT_EQ(0, bar->GetRangeMin()) << c.name;
-                EXPECT_EQ(2, bar->GetRangeMax()) << c.name;
+            CComboBox* combos[] = {&d.m_cbDevice,   &d.m_cbResolution, &d.m_cbSoundMode, &d.m_cbSpeaker,
+                                   &d.m_cbFrequency, &d.m_cbSoundBits, &d.m_cbChannels};
+            std::vector<int> shown;
+            std::vector<std::vector<std::string>> items;
+            for (CComboBox* combo : combos) {
+                shown.push_back(combo->GetCurSel());
+                items.push_back(Items(*combo));
             }
-            EXPECT_EQ(c.sprite, d.m_sldSprite.GetPos()) << c.name;
-            EXPECT_EQ(c.texture, d.m_sldTexture.GetPos()) << c.name;
-            EXPECT_EQ(d.GetDlgItem(IDOK), ::GetFocus()) << c.name << ": the first tab stop has the focus";
-            EndWith(VK_ESCAPE);
-        });
-        EXPECT_EQ(IDCANCEL, end) << c.name;
-        ExpectSameSettings(before, g_setupSettings, c.name);
-        EXPECT_EQ(0u, m_registry.Calls().size()) << c.name << ": Cancel stores nothing";
-    }
-}
-
-// Ok after the out-of-range values: the lists without a selection give -1 for the device and
-// the mode, every other value goes back as it was loaded, and the mode fields stay.
-TEST_F(SetupDialogTest, OkWithoutASelectableDeviceOrModeStoresMinusOneAndKeepsTheRest)
-{
-    struct Case {
-        const char* name;
-        int32_t deviceCnt, modeCnt;
-        bool softwareOnly;
-        size_t modeItems;
-        int32_t storedDevice;
-    } cases[] = {
-        {"device count equal to the hardware devices", 2, 0, false, 0, -1},
-        {"device -1", -1, 1, false, 0, -1},
-        {"mode 40 of a six-mode list", 0, 40, false, 6, 0},
-        {"mode 1000", 0, 1000, false, 6, 0},
-        {"mode -1", 0, -1, false, 6, 0},
-        {"software devices only", 0, 0, true, 0, -1},
-    };
-    for (const Case& c : cases) {
-        DeviceTable::Clear();
-        DeviceTable table;
-        if (c.softwareOnly)
-            table.Add("Software RGB", false, MakeGuid(0x41), GUID{}, PrimaryModes());
-        else
-            FillDevices(table, false);
-        SetupSettings before = Stored({0, 1234, 567, 24, c.deviceCnt, c.modeCnt, 1, 0, 5, 2, 1, 1, 7, 9, 1, 1});
-        g_setupSettings = before;
-        ResetRows();
-        m_registry.ClearLog();
-        const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
-            EXPECT_EQ(c.modeItems, Items(d.m_cbResolution).size()) << c.name;
-            EXPECT_EQ(-1, d.m_cbResolution.GetCurSel()) << c.name;
-            EXPECT_EQ(-1, d.m_cbSoundMode.GetCurSel()) << c.name;
-            EXPECT_EQ(2, d.m_sldSprite.GetPos()) << c.name << ": a stored 5 shows the right end";
+            for (CButton* box : {&d.m_chkVoodoo, &d.m_chkLightmap, &d.m_chkFullScreen, &d.m_chkFog})
+                shown.push_back(box->GetCheck());
+            std::vector<int> ranges;
+            for (CSliderCtrl* bar : {&d.m_sldSprite, &d.m_sldTexture}) {
+                shown.push_back(bar->GetPos());
+                ranges.insert(ranges.end(), {bar->GetRangeMin(), bar->GetRangeMax()});
+            }
+            EXPECT_EQ(c.shown, shown) << c.name;
+            EXPECT_EQ(want, items) << c.name;
+            EXPECT_EQ((std::vector<int>{0, 2, 0, 2}), ranges);
+            ExpectSameSettings(before, g_setupSettings, c.name);
+            ExpectRows({listed}, c.name);
+            EXPECT_EQ(TRUE, g_initResult) << c.name << ": the platform puts the focus on the first tab stop";
             EndWith(VK_RETURN);
         });
         EXPECT_EQ(IDOK, end) << c.name;
         SetupSettings expected = before;
-        expected.deviceCnt = c.storedDevice;
-        expected.modeCnt = -1;
-        if (c.storedDevice == 0)
-            TakeIdentity(expected, "Primary HAL", kPrimaryGuid, GUID{});
+        expected.deviceCnt = c.shown[0];
+        expected.modeCnt = c.shown[1];
+        Take(expected, c.shown[0], c.shown[1]);
         ExpectSameSettings(expected, g_setupSettings, c.name);
-        ExpectRows(Overlay(SentinelRows(), c.modeItems ? kPrimaryRows : std::vector<ModeChoice>{}), c.name);
-        EXPECT_EQ(Dword(static_cast<uint32_t>(c.storedDevice)), StoredBytes(m_registry, "DEVICECNT")) << c.name;
-        EXPECT_EQ(Dword(0xffffffffu), StoredBytes(m_registry, "MODECNT")) << c.name;
-        EXPECT_EQ(Dword(1234), StoredBytes(m_registry, "WIDTH")) << c.name;
-        EXPECT_EQ(Dword(7), StoredBytes(m_registry, "SOUNDMODE")) << c.name;
-        EXPECT_EQ(Dword(5), StoredBytes(m_registry, "SPRITEMODE")) << c.name;
+        ExpectStoredKey(expected, c.name);
+        DeleteSettingsKey();
     }
 }
 
-// Each control driven as a user does writes its own field and no other byte of the record; a
-// trackbar moved by keyboard reports no release and stores nothing; Cancel stores nothing.
-TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAtOnce)
+// Each control driven as a user does stores its own field at once and no other byte; a trackbar
+// moved by keyboard reports no release and stores nothing. Cancel after all that leaves the
+// registry as it was.
+TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelLeavesTheRegistry)
 {
-    enum Action { Press, Toggle, Drag };
-    struct Step {
+    enum Action { Press, Click, Drag };
+    const struct {
         int id;
         Action action;
         int argument; // key or trackbar position
@@ -296,251 +204,105 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAtOnce)
         {IDC_FREQUENCY, Press, VK_HOME, offsetof(SetupSettings, digitalRateType), 0},
         {IDC_SOUNDBITS, Press, VK_DOWN, offsetof(SetupSettings, digitalBitsType), 1},
         {IDC_CHANNELS, Press, VK_UP, offsetof(SetupSettings, numSampleType), 0},
-        {IDC_VOODOO, Toggle, 0, offsetof(SetupSettings, isVoodoo), 1},
-        {IDC_LIGHTMAP, Toggle, 0, offsetof(SetupSettings, isLightmap), 0},
-        {IDC_FULLSCREEN, Toggle, 0, offsetof(SetupSettings, isFullScreenMode), 0},
-        {IDC_FOG, Toggle, 0, offsetof(SetupSettings, fog), 1},
+        {IDC_VOODOO, Click, 0, offsetof(SetupSettings, isVoodoo), 1},
+        {IDC_LIGHTMAP, Click, 0, offsetof(SetupSettings, isLightmap), 0},
+        {IDC_FULLSCREEN, Click, 0, offsetof(SetupSettings, isFullScreenMode), 0},
+        {IDC_FOG, Click, 0, offsetof(SetupSettings, fog), 1},
         {IDC_SPRITE_DETAIL, Drag, 1, offsetof(SetupSettings, spriteMode), 1},
         {IDC_TEXTURE_DETAIL, Drag, 0, offsetof(SetupSettings, textureMode), 0},
-        {IDC_SOUNDMODE, Press, VK_UP, offsetof(SetupSettings, soundMode), 1},
-        {IDC_VOODOO, Toggle, 0, offsetof(SetupSettings, isVoodoo), 0},
     };
-    FillDevices(m_table, false);
-    g_setupSettings = Stored(kInRange);
-    SetupSettings last{};
-    const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
-        for (const Step& s : steps) {
-            const SetupSettings before = g_setupSettings;
-            HWND control = d.GetDlgItem(s.id);
-            if (s.action == Press)
-                Key(control, static_cast<WPARAM>(s.argument));
-            else if (s.action == Toggle)
-                Click(control);
-            else
-                DragThumb(control, s.argument);
-            SetupSettings expected = before;
-            std::memcpy(reinterpret_cast<BYTE*>(&expected) + s.offset, &s.value, sizeof s.value);
-            ExpectSameSettings(expected, g_setupSettings, "control " + std::to_string(s.id));
-            const LRESULT shown = s.action == Press    ? ::SendMessageA(control, CB_GETCURSEL, 0, 0)
-                                  : s.action == Toggle ? ::SendMessageA(control, BM_GETCHECK, 0, 0)
-                                                       : ::SendMessageA(control, TBM_GETPOS, 0, 0);
-            EXPECT_EQ(s.value, shown) << "control " << s.id;
-        }
-        // The keyboard moves a trackbar without a release report: nothing is stored.
-        const SetupSettings before = g_setupSettings;
-        Key(d.m_sldSprite.m_hWnd, VK_RIGHT);
-        Key(d.m_sldTexture.m_hWnd, VK_END);
-        EXPECT_EQ(2, d.m_sldSprite.GetPos());
-        EXPECT_EQ(2, d.m_sldTexture.GetPos());
-        ExpectSameSettings(before, g_setupSettings, "keyboard on the trackbars");
-        last = g_setupSettings;
-        EndWith(VK_ESCAPE);
-    });
-    EXPECT_EQ(IDCANCEL, end);
-    ExpectSameSettings(last, g_setupSettings, "after Cancel");
-    EXPECT_EQ(0u, m_registry.Calls().size()) << "Cancel stores nothing";
-}
-
-// A device change rebuilds the resolution list and its rows and keeps the chosen row; the mode
-// fields follow only a pick of a resolution or Ok.
-TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsTheRow)
-{
-    FillDevices(m_table, true);
-    const SetupSettings before = Stored({1, 1234, 567, 24, 0, 5, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
-    const Rows primary = Overlay(SentinelRows(), kPrimaryRows);
-
-    // To a device with fewer modes: no selection, and Ok stores modeCnt -1.
-    g_setupSettings = before;
-    INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
-        EXPECT_EQ(5, d.m_cbResolution.GetCurSel());
-        Key(d.m_cbDevice.m_hWnd, VK_DOWN);
-        SetupSettings expected = before;
-        expected.deviceCnt = 1; // table index 2: the software record does not count
-        TakeIdentity(expected, "Secondary HAL", kSecondaryGuid, kSecondaryDriver);
-        ExpectSameSettings(expected, g_setupSettings, "to Secondary");
-        EXPECT_EQ(kSecondaryItems, Items(d.m_cbResolution));
-        EXPECT_EQ(-1, d.m_cbResolution.GetCurSel());
-        ExpectRows(Overlay(primary, kSecondaryRows), "to Secondary");
-        EndWith(VK_RETURN);
-    });
-    EXPECT_EQ(IDOK, end);
-    EXPECT_EQ(1, g_setupSettings.deviceCnt);
-    EXPECT_EQ(-1, g_setupSettings.modeCnt);
-    EXPECT_EQ(1234, g_setupSettings.width);
-    EXPECT_EQ(567, g_setupSettings.height);
-    EXPECT_EQ(24, g_setupSettings.bitPerPixel);
-    EXPECT_EQ(Dword(0xffffffffu), StoredBytes(m_registry, "MODECNT"));
-
-    // To a device with more modes, the same device again, a resolution, then back.
-    g_setupSettings = before;
-    ResetRows();
-    end = RunSetupDialog([&](CSetupDlg& d) {
-        Key(d.m_cbDevice.m_hWnd, VK_END);
-        SetupSettings expected = before;
-        expected.deviceCnt = 2;
-        TakeIdentity(expected, "Third HAL", kThirdGuid, kThirdDriver);
-        ExpectSameSettings(expected, g_setupSettings, "to Third");
-        EXPECT_EQ(kThirdItems, Items(d.m_cbResolution));
-        EXPECT_EQ(5, d.m_cbResolution.GetCurSel()) << "the same row, now 1280 x 720 x 16";
-
-        // Choosing the selected device again rebuilds the list and rewrites the identity.
-        std::memset(g_setupSettings.deviceName, 'q', sizeof g_setupSettings.deviceName - 1);
-        std::memset(&g_setupSettings.guidDevice, 0xee, 32);
-        d.m_cbResolution.AddString("stale item");
-        ResetRows();
-        Key(d.m_cbDevice.m_hWnd, VK_END);
-        std::memset(expected.deviceName, 'q', sizeof expected.deviceName - 1);
-        TakeIdentity(expected, "Third HAL", kThirdGuid, kThirdDriver);
-        ExpectSameSettings(expected, g_setupSettings, "Third again");
-        EXPECT_EQ(kThirdItems, Items(d.m_cbResolution));
-        EXPECT_EQ(5, d.m_cbResolution.GetCurSel());
-        ExpectRows(Overlay(SentinelRows(), kThirdRows), "Third again");
-
-        // A resolution pick takes its row.
-        Key(d.m_cbResolution.m_hWnd, VK_HOME);
-        Key(d.m_cbResolution.m_hWnd, VK_DOWN);
-        Key(d.m_cbResolution.m_hWnd, VK_DOWN);
-        expected.modeCnt = 2;
-        expected.width = 848;
-        expected.height = 480;
-        expected.bitPerPixel = 16;
-        ExpectSameSettings(expected, g_setupSettings, "resolution 2");
-
-        Key(d.m_cbDevice.m_hWnd, VK_UP);
-        expected.deviceCnt = 1;
-        TakeIdentity(expected, "Secondary HAL", kSecondaryGuid, kSecondaryDriver);
-        ExpectSameSettings(expected, g_setupSettings, "back to Secondary");
-        EXPECT_EQ(2, d.m_cbResolution.GetCurSel()) << "the same row, now 1600 x 1200 x 16";
-        EndWith(VK_RETURN);
-    });
-    EXPECT_EQ(IDOK, end);
-    EXPECT_EQ(1, g_setupSettings.deviceCnt);
-    EXPECT_EQ(2, g_setupSettings.modeCnt);
-    EXPECT_EQ(1600, g_setupSettings.width);
-    EXPECT_EQ(1200, g_setupSettings.height);
-    EXPECT_EQ(16, g_setupSettings.bitPerPixel);
-    ExpectRows(Overlay(Overlay(SentinelRows(), kThirdRows), kSecondaryRows), "after Ok");
-}
-
-// The table has forty rows: a device with more listed modes lists the first forty, each item
-// with its row, and never writes past them; a shorter list later leaves the rows after it.
-TEST_F(SetupDialogTest, MoreThanFortyModesListTheFirstForty)
-{
-    std::vector<DDSURFACEDESC2> many;
-    std::vector<ModeChoice> manyRows;
-    for (int i = 0; i < 45; ++i) {
-        many.push_back(Mode(640 + 16 * i, 480 + i, 16));
-        many.push_back(Mode(640 + 16 * i, 480 + i, 32));
-        if (i < 40)
-            manyRows.push_back(ModeChoice{640 + 16 * i, 480 + i, 16});
-    }
-    m_table.Add("Many HAL", true, kPrimaryGuid, GUID{}, many);
-    m_table.Add("Few HAL", true, kSecondaryGuid, kSecondaryDriver, SecondaryModes());
-    g_setupSettings = Stored({1, 1234, 567, 24, 0, 39, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
-    const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
-        const std::vector<std::string> items = Items(d.m_cbResolution);
-        ASSERT_EQ(40u, items.size());
-        for (size_t r = 0; r < items.size(); ++r) {
-            const ModeChoice& row = ModeChoiceTable[r];
-            char text[48];
-            std::snprintf(text, sizeof text, "%d x %d x %d", static_cast<int>(row.width), static_cast<int>(row.height),
-                          static_cast<int>(row.bitPerPixel));
-            EXPECT_EQ(text, items[r]) << "item " << r;
-        }
-        ExpectRows(Overlay(SentinelRows(), manyRows), "Many");
-        EXPECT_EQ(39, d.m_cbResolution.GetCurSel());
-        Key(d.m_cbDevice.m_hWnd, VK_DOWN);
-        EXPECT_EQ(kSecondaryItems, Items(d.m_cbResolution));
-        ExpectRows(Overlay(Overlay(SentinelRows(), manyRows), kSecondaryRows), "Few");
-        Key(d.m_cbDevice.m_hWnd, VK_UP);
-        EXPECT_EQ(40u, Items(d.m_cbResolution).size());
-        EndWith(VK_RETURN);
-    });
-    EXPECT_EQ(IDOK, end);
-    EXPECT_EQ(39, g_setupSettings.modeCnt);
-    EXPECT_EQ(640 + 16 * 39, g_setupSettings.width);
-    EXPECT_EQ(480 + 39, g_setupSettings.height);
-    EXPECT_EQ(16, g_setupSettings.bitPerPixel);
-}
-
-namespace {
-
-// The settings key of the test prefix's own registry, deleted before and after each test.
-class SetupDialogRegistryTest : public SetupDialogTest {
-protected:
-    void SetUp() override
-    {
-        SetupDialogTest::SetUp();
-        SetSettingsRegistry(nullptr);
-        DeleteSettingsKey();
-    }
-    void TearDown() override
-    {
-        DeleteSettingsKey();
-        SetupDialogTest::TearDown();
-    }
-};
-
-} // namespace
-
-// Enter right after opening runs the Ok sequence: the identity and the mode are read afresh
-// and all twenty values are stored with their types, sizes and bytes.
-TEST_F(SetupDialogRegistryTest, EnterRightAfterOpeningSavesAllTwentyValues)
-{
-    FillDevices(m_table, false);
-    const SetupSettings before = Stored({1, 1234, 567, 24, 1, 2, 1, 0, 1, 2, 0, 1, 2, 3, 1, 1});
-    g_setupSettings = before;
-    HWND focus = nullptr, ok = nullptr;
-    const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
-        focus = ::GetFocus();
-        ok = d.GetDlgItem(IDOK);
-        EndWith(VK_RETURN);
-    });
-    EXPECT_EQ(IDOK, end);
-    EXPECT_EQ(TRUE, InitDialogResult());
-    EXPECT_NE(nullptr, ok);
-    EXPECT_EQ(ok, focus);
-    SetupSettings expected = before;
-    TakeIdentity(expected, "Secondary HAL", kSecondaryGuid, kSecondaryDriver);
-    expected.width = 1600;
-    expected.height = 1200;
-    expected.bitPerPixel = 16;
-    ExpectSameSettings(expected, g_setupSettings, "after Ok");
-
-    const RealKey values = ReadRealKey();
-    EXPECT_EQ(20u, values.size());
-    for (const StoredField& field : kFields) {
-        const auto value = values.find(field.name);
-        ASSERT_NE(values.end(), value) << field.name;
-        EXPECT_EQ(field.type, value->second.type) << field.name;
-        EXPECT_EQ(Hex(FieldBytes(expected, field)), Hex(value->second.data)) << field.name;
-    }
-}
-
-TEST_F(SetupDialogRegistryTest, CancelAfterChangingEveryControlLeavesTheRegistryAsItWas)
-{
-    FillDevices(m_table, false);
-    g_setupSettings = Stored(kInRange);
+    DeviceTable table;
+    FillDevices(table);
+    const SetupSettings loaded = Stored({1, 1234, 567, 24, 0, 1, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
+    g_setupSettings = loaded;
     SaveSettings();
     PutRealValue("OTHER", REG_SZ, {'k', 'e', 'p', 't', 0});
     const RealKey stored = ReadRealKey();
     ASSERT_EQ(21u, stored.size());
-    SetupSettings changed{};
     const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
-        for (CComboBox* list : {&d.m_cbDevice, &d.m_cbResolution, &d.m_cbSoundMode, &d.m_cbSpeaker,
-                                &d.m_cbFrequency, &d.m_cbSoundBits, &d.m_cbChannels})
-            Key(list->m_hWnd, list->GetCurSel() == 0 ? VK_DOWN : VK_HOME);
-        for (CButton* box : {&d.m_chkVoodoo, &d.m_chkLightmap, &d.m_chkFullScreen, &d.m_chkFog})
-            Click(box->m_hWnd);
-        DragThumb(d.m_sldSprite.m_hWnd, 2);
-        DragThumb(d.m_sldTexture.m_hWnd, 0);
-        changed = g_setupSettings;
+        SetupSettings expected = loaded;
+        for (const auto& s : steps) {
+            HWND control = d.GetDlgItem(s.id);
+            if (s.action == Press)
+                Key(control, static_cast<WPARAM>(s.argument));
+            else if (s.action == Click)
+                ::SendMessageA(control, BM_CLICK, 0, 0);
+            else
+                DragThumb(control, s.argument);
+            std::memcpy(reinterpret_cast<BYTE*>(&expected) + s.offset, &s.value, sizeof s.value);
+            ExpectSameSettings(expected, g_setupSettings, "control " + std::to_string(s.id));
+            const UINT get = s.action == Press ? CB_GETCURSEL : s.action == Click ? BM_GETCHECK : TBM_GETPOS;
+            EXPECT_EQ(s.value, ::SendMessageA(control, get, 0, 0)) << "control " << s.id;
+        }
+        // The second hardware device, third in the table, keeps row 1; then its last mode.
+        Key(d.m_cbDevice.m_hWnd, VK_DOWN);
+        Key(d.m_cbResolution.m_hWnd, VK_DOWN);
+        expected.deviceCnt = 1;
+        expected.modeCnt = 2;
+        Take(expected, 1, 2);
+        ExpectSameSettings(expected, g_setupSettings, "device and resolution");
+        Key(d.m_sldSprite.m_hWnd, VK_RIGHT);
+        Key(d.m_sldTexture.m_hWnd, VK_END);
+        EXPECT_EQ((std::vector<int>{2, 2}), (std::vector<int>{d.m_sldSprite.GetPos(), d.m_sldTexture.GetPos()}));
+        ExpectSameSettings(expected, g_setupSettings, "keyboard on the trackbars");
+        for (int i = 0; i < 16; ++i)
+            EXPECT_NE((&loaded.isFullScreenMode)[i], (&g_setupSettings.isFullScreenMode)[i]) << "number " << i;
         EndWith(VK_ESCAPE);
     });
     EXPECT_EQ(IDCANCEL, end);
-    // Every one of the sixteen numbers had changed in memory.
-    const SetupSettings loaded = Stored(kInRange);
-    for (int i = 0; i < 16; ++i)
-        EXPECT_NE((&loaded.isFullScreenMode)[i], (&changed.isFullScreenMode)[i]) << "number " << i;
     EXPECT_EQ(stored, ReadRealKey());
+}
+
+// A device change rebuilds the resolution list and its rows and keeps the chosen row; on a
+// shorter list that row is gone, and Ok then stores modeCnt -1 and keeps the mode fields.
+TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsTheRow)
+{
+    DeviceTable table;
+    FillDevices(table);
+    g_setupSettings = Stored({1, 1234, 567, 24, 0, 5, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
+    SetupSettings expected = g_setupSettings;
+    const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
+        for (int device : {2, 1}) {
+            Key(d.m_cbDevice.m_hWnd, device == 2 ? VK_END : VK_UP);
+            expected.deviceCnt = device;
+            Take(expected, device, -1);
+            ExpectSameSettings(expected, g_setupSettings, kHardware[device].name);
+            EXPECT_EQ(Texts(kHardware[device].rows), Items(d.m_cbResolution));
+            // Row 5 is 1280 x 720 x 16 of the third device; the second has three.
+            EXPECT_EQ(device == 2 ? 5 : -1, d.m_cbResolution.GetCurSel());
+        }
+        ExpectRows({kThirdRows, kSecondaryRows}, "after two device changes");
+        EndWith(VK_RETURN);
+    });
+    EXPECT_EQ(IDOK, end);
+    expected.modeCnt = -1;
+    ExpectSameSettings(expected, g_setupSettings, "after Ok");
+    ExpectStoredKey(expected, "after Ok");
+}
+
+// The table has forty rows: a device with more listed modes lists the first forty, each item
+// with its row, and writes no row after them (one more would break what follows the table).
+TEST_F(SetupDialogTest, MoreThanFortyModesListTheFirstForty)
+{
+    std::vector<DDSURFACEDESC2> modes;
+    Rows rows;
+    for (int i = 0; i < 41; ++i) {
+        modes.push_back(Mode(640 + 16 * i, 480 + i, 16));
+        modes.push_back(Mode(640 + 16 * i, 480 + i, 32));
+        if (i < 40)
+            rows.push_back(ModeChoice{640 + 16 * i, 480 + i, 16});
+    }
+    DeviceTable table;
+    table.Add("Many HAL", true, MakeGuid(0x31), GUID{}, modes);
+    g_setupSettings = Stored({1, 1234, 567, 24, 0, 0, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
+    const INT_PTR end = RunSetupDialog([&](CSetupDlg& d) {
+        EXPECT_EQ(Texts(rows), Items(d.m_cbResolution));
+        ExpectRows({rows}, "forty rows");
+        Key(d.m_cbResolution.m_hWnd, VK_END);
+        EXPECT_EQ((std::vector<int32_t>{39, 640 + 16 * 39, 480 + 39, 16}),
+                  (std::vector<int32_t>{g_setupSettings.modeCnt, g_setupSettings.width, g_setupSettings.height,
+                                        g_setupSettings.bitPerPixel}));
+        EndWith(VK_ESCAPE);
+    });
+    EXPECT_EQ(IDCANCEL, end);
 }
