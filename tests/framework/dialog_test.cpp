@@ -23,16 +23,16 @@ public:
     CComboBox m_cbCombo;
     CButton m_chkCheck;
     CSliderCtrl m_sldTrack;
-    std::function<void(CTestDlg&)> onInit, whileRunning;
+    std::function<void(CTestDlg&)> whileRunning;
     std::vector<std::string> log;
     int exchanges = 0;
-    bool bindMissing = false, paintDefault = false;
+    bool bindMissing = false, paintDefault = false, moveInInit = false;
     RECT paintRect = {-1, -1, -1, -1};
 
     BOOL OnInitDialog() override {
         BOOL focusFirst = CDialog::OnInitDialog();
         ::SetTimer(m_hWnd, 1, 10000, nullptr);  // ends a dialog that a broken test leaves open
-        if (onInit) onInit(*this);
+        if (moveInInit) ::SetWindowPos(m_hWnd, nullptr, 37, 41, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
         PostMessage(WM_RUN);
         return focusFirst;
     }
@@ -45,7 +45,6 @@ protected:
         if (bindMissing) DDX_Control(pDX, IDC_MISSING, m_sldTrack);
         DDX_Control(pDX, IDC_TRACK, m_sldTrack);
     }
-    void OnOK() override { log.push_back("ok"); CDialog::OnOK(); }
     void OnPaint() {
         log.push_back("paint");
         if (paintDefault) return Default();
@@ -56,6 +55,7 @@ protected:
     void OnSelchangeCombo() { log.push_back("selchange " + std::to_string(m_cbCombo.GetCurSel())); }
     void OnClickedCheck() { log.push_back("clicked " + std::to_string(m_chkCheck.GetCheck())); }
     void OnAction() { log.push_back("action"); }
+    void OnOKCommand() { log.push_back("ok"); OnOK(); }
     void OnReleasedTrack(NMHDR* hdr, LRESULT* result) {
         log.push_back("released " + std::to_string(hdr->idFrom));
         *result = 0x4321;
@@ -65,25 +65,16 @@ protected:
     DECLARE_MESSAGE_MAP()
 };
 
-class CDerivedDlg : public CTestDlg {
-protected:
-    void OnDerivedAction() { log.push_back("derived action"); }
-    DECLARE_MESSAGE_MAP()
-};
-
 BEGIN_MESSAGE_MAP(CTestDlg, CDialog)
     ON_WM_PAINT()
     ON_WM_QUERYDRAGICON()
     ON_CBN_SELCHANGE(IDC_COMBO, &CTestDlg::OnSelchangeCombo)
     ON_BN_CLICKED(IDC_CHECK, &CTestDlg::OnClickedCheck)
     ON_COMMAND(IDC_ACTION, &CTestDlg::OnAction)
+    ON_COMMAND(IDOK, &CTestDlg::OnOKCommand)  // ahead of CDialog's own
     ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_TRACK, &CTestDlg::OnReleasedTrack)
     ON_MESSAGE(WM_RUN, &CTestDlg::OnRun)
     ON_MESSAGE(WM_TIMER, &CTestDlg::OnTimer)
-END_MESSAGE_MAP()
-
-BEGIN_MESSAGE_MAP(CDerivedDlg, CTestDlg)
-    ON_COMMAND(IDC_ACTION, &CDerivedDlg::OnDerivedAction)
 END_MESSAGE_MAP()
 
 class DialogTest : public ::testing::Test {
@@ -97,9 +88,10 @@ protected:
     CWinApp app;
 };
 
-// The derived map first, then its bases: the test dialog's, then CDialog's for IDCANCEL.
-TEST_F(DialogTest, RoutesEveryEntryKindThroughTheMapAndItsBases) {
-    CDerivedDlg dlg;
+// Every entry kind, and CDialog's map behind the test dialog's for IDCANCEL. Then
+// the controls, bound once: each wrapper method is one message with the control's result.
+TEST_F(DialogTest, RoutesEveryEntryKindAndTheControlWrappersAnswer) {
+    CTestDlg dlg;
     LRESULT dragIcon = 0, notified = 0;
     BOOL pending = -1;
     RECT client = {};
@@ -128,98 +120,23 @@ TEST_F(DialogTest, RoutesEveryEntryKindThroughTheMapAndItsBases) {
         ::SendMessageA(d.GetDlgItem(IDC_ACTION), BM_CLICK, 0, 0);
         NMHDR hdr = {d.m_sldTrack.m_hWnd, IDC_TRACK, NM_RELEASEDCAPTURE};
         notified = ::SendMessageA(d.m_hWnd, WM_NOTIFY, IDC_TRACK, reinterpret_cast<LPARAM>(&hdr));
-        d.PostMessage(WM_COMMAND, IDCANCEL);
-    };
-    EXPECT_EQ(IDCANCEL, dlg.DoModal());
-    EXPECT_EQ(reinterpret_cast<LRESULT>(kDragIcon), dragIcon);
-    EXPECT_EQ(0x4321, notified);
-    EXPECT_EQ(FALSE, pending);
-    EXPECT_EQ(client.right, dlg.paintRect.right);
-    EXPECT_EQ(client.bottom, dlg.paintRect.bottom);
-    const std::vector<std::string> expected = {"paint",     "paint",          "dragicon",     "selchange 1",
-                                               "clicked 1", "derived action", "released 1002"};
-    EXPECT_EQ(expected, dlg.log);
-}
 
-TEST_F(DialogTest, MissingControlThrowsNotSupportedFromDoModalOnceTheWindowIsGone) {
-    CTestDlg dlg;
-    dlg.bindMissing = true;
-    std::string message = "not thrown";
-    try {
-        dlg.DoModal();
-    } catch (const CNotSupportedException& e) {
-        message = e.what();
-    }
-    EXPECT_EQ("dialog control 4242 does not exist", message);
-    EXPECT_EQ(nullptr, dlg.m_sldTrack.m_hWnd);
-    EXPECT_EQ(nullptr, dlg.m_hWnd);
-}
-
-// With the look on, both template forms run from the copy DoModal makes. A
-// dialog without owner is centred on the work area unless OnInitDialog moved it.
-TEST_F(DialogTest, EndCodesPlacementAndTheMainWindowReferenceClearedAfterTheRun) {
-    CWinApp::Enable3dControls();
-    RECT work;
-    ASSERT_TRUE(::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
-    const struct {
-        UINT id;
-        WPARAM command;
-        INT_PTR end;
-        int exchanges;
-        bool move;
-    } cases[] = {{IDD_TEST, IDOK, IDOK, 2, false},
-                 {IDD_TEST, IDCANCEL, IDCANCEL, 1, true},
-                 {IDD_TEST_PLAIN, IDOK, IDOK, 2, false},
-                 {IDD_NOT_THERE, 0, -1, 0, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "template " << c.id << " command " << c.command);
-        CTestDlg dlg(c.id);
-        RECT rc = {};
-        app.m_pMainWnd = &dlg;
-        dlg.onInit = [&](CTestDlg& d) {
-            if (c.move) ::SetWindowPos(d.m_hWnd, nullptr, 37, 41, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        };
-        dlg.whileRunning = [&](CTestDlg& d) {
-            d.GetWindowRect(&rc);
-            d.PostMessage(WM_COMMAND, c.command);
-        };
-        EXPECT_EQ(c.end, dlg.DoModal());
-        EXPECT_EQ(c.exchanges, dlg.exchanges);
-        EXPECT_EQ(c.command == IDOK, dlg.log == std::vector<std::string>{"ok"});
-        EXPECT_EQ(nullptr, app.m_pMainWnd);
-        if (c.move) {
-            EXPECT_EQ(37, rc.left);
-            EXPECT_EQ(41, rc.top);
-        } else if (c.command) {
-            EXPECT_NEAR((work.left + work.right) / 2, (rc.left + rc.right) / 2, 1);
-            EXPECT_NEAR((work.top + work.bottom) / 2, (rc.top + rc.bottom) / 2, 1);
-        }
-    }
-}
-
-// The dialog's own controls, bound once: each wrapper method is one message with
-// the control's result.
-TEST_F(DialogTest, BoundOnceAndTheWrappersReturnTheControlsResults) {
-    CTestDlg dlg;
-    dlg.whileRunning = [&](CTestDlg& d) {
         EXPECT_EQ(::GetDlgItem(d.m_hWnd, IDC_COMBO), d.m_cbCombo.m_hWnd);
         EXPECT_EQ(::GetDlgItem(d.m_hWnd, IDC_CHECK), d.m_chkCheck.m_hWnd);
         EXPECT_EQ(::GetDlgItem(d.m_hWnd, IDC_TRACK), d.m_sldTrack.m_hWnd);
         CComboBox& cb = d.m_cbCombo;
-        for (const char* text : {"22k", "11k", "8k"}) cb.AddString(text);
-        EXPECT_EQ(3, cb.AddString("11k"));  // unsorted
+        EXPECT_EQ(2, cb.AddString("8k"));  // appended to "a", "b": the list is unsorted
+        EXPECT_EQ(3, cb.AddString("11k"));
         EXPECT_EQ(4, cb.GetCount());
         char text[8];
         std::memset(text, 0x5a, sizeof text);
         EXPECT_EQ(2, cb.GetLBTextLen(2));
-        EXPECT_EQ(3, cb.GetLBText(1, text));
+        EXPECT_EQ(3, cb.GetLBText(3, text));
         EXPECT_EQ(0, std::memcmp("11k\0\x5a", text, 5));
         EXPECT_EQ(CB_ERR, cb.GetLBText(4, text));
-        EXPECT_EQ(CB_ERR, cb.GetCurSel());
-        EXPECT_EQ(2, cb.SetCurSel(2));
-        EXPECT_EQ(2, cb.GetCurSel());
+        EXPECT_EQ(1, cb.GetCurSel());
+        EXPECT_EQ(3, cb.SetCurSel(3));
         EXPECT_EQ(CB_ERR, cb.SetCurSel(-1));  // clears the selection
-        EXPECT_EQ(CB_ERR, cb.GetCurSel());
         cb.ResetContent();
         EXPECT_EQ(0, cb.GetCount());
 
@@ -252,7 +169,69 @@ TEST_F(DialogTest, BoundOnceAndTheWrappersReturnTheControlsResults) {
         d.PostMessage(WM_COMMAND, IDCANCEL);
     };
     EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_EQ(reinterpret_cast<LRESULT>(kDragIcon), dragIcon);
+    EXPECT_EQ(0x4321, notified);
+    EXPECT_EQ(FALSE, pending);
+    EXPECT_EQ(client.right, dlg.paintRect.right);
+    EXPECT_EQ(client.bottom, dlg.paintRect.bottom);
+    const std::vector<std::string> expected = {"paint",     "paint",          "dragicon",     "selchange 1",
+                                               "clicked 1", "action", "released 1002"};
+    EXPECT_EQ(expected, dlg.log);
     EXPECT_EQ(2, dlg.exchanges);
+}
+
+TEST_F(DialogTest, MissingControlThrowsNotSupportedFromDoModalOnceTheWindowIsGone) {
+    CTestDlg dlg;
+    dlg.bindMissing = true;
+    app.m_pMainWnd = &dlg;
+    try {
+        dlg.DoModal();
+        ADD_FAILURE() << "not thrown";
+    } catch (const CNotSupportedException& e) {
+        EXPECT_STREQ("dialog control 4242 does not exist", e.what());
+    }
+    EXPECT_EQ(nullptr, dlg.m_hWnd);
+    EXPECT_EQ(nullptr, app.m_pMainWnd);
+}
+
+// With the look on, both template forms run from the copy DoModal makes. A
+// dialog without owner is centred on the work area unless OnInitDialog moved it.
+TEST_F(DialogTest, EndCodesPlacementAndTheMainWindowReferenceClearedAfterTheRun) {
+    CWinApp::Enable3dControls();
+    RECT work;
+    ASSERT_TRUE(::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
+    const struct {
+        UINT id;
+        WPARAM command;
+        INT_PTR end;
+        int exchanges;
+        bool move;
+    } cases[] = {{IDD_TEST, IDOK, IDOK, 2, false},
+                 {IDD_TEST, IDCANCEL, IDCANCEL, 1, true},
+                 {IDD_TEST_PLAIN, IDOK, IDOK, 2, false},
+                 {IDD_NOT_THERE, 0, -1, 0, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "template " << c.id << " command " << c.command);
+        CTestDlg dlg(c.id);
+        RECT rc = {};
+        app.m_pMainWnd = &dlg;
+        dlg.moveInInit = c.move;
+        dlg.whileRunning = [&](CTestDlg& d) {
+            d.GetWindowRect(&rc);
+            d.PostMessage(WM_COMMAND, c.command);
+        };
+        EXPECT_EQ(c.end, dlg.DoModal());
+        EXPECT_EQ(c.exchanges, dlg.exchanges);
+        EXPECT_EQ(c.command == IDOK, dlg.log == std::vector<std::string>{"ok"});
+        EXPECT_EQ(nullptr, app.m_pMainWnd);
+        if (c.move) {
+            EXPECT_EQ(37, rc.left);
+            EXPECT_EQ(41, rc.top);
+        } else if (c.command) {
+            EXPECT_NEAR((work.left + work.right) / 2, (rc.left + rc.right) / 2, 1);
+            EXPECT_NEAR((work.top + work.bottom) / 2, (rc.top + rc.bottom) / 2, 1);
+        }
+    }
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 
 namespace {
 
-bool g_comctlAtStart = true;
+// Before anything can have loaded or registered the common controls.
+const bool g_comctlAtStart = ::GetModuleHandleA("comctl32.dll") != nullptr;
 const UINT WM_LEFT = WM_APP + 5;  // posted by the hook; no message loop takes it
 
 class CStartupApp : public CWinApp {
@@ -49,10 +50,3 @@ TEST(StartupTest, ControlsFirstThenInitOnceThenMainWindowDestroyedThenExitResult
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    // Before anything can have loaded or registered the common controls.
-    g_comctlAtStart = ::GetModuleHandleA("comctl32.dll") != nullptr;
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
