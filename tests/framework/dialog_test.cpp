@@ -101,13 +101,13 @@ TEST_F(DialogTest, RoutesEveryEntryKindAndTheControlWrappersAnswer) {
         d.m_cbCombo.SetCurSel(0);
         ::UpdateWindow(d.m_hWnd);  // the first painting is not counted
         d.log.clear();
-        ::InvalidateRect(d.m_hWnd, nullptr, TRUE);
-        ::UpdateWindow(d.m_hWnd);
         d.GetClientRect(&client);
         // Left to the default processing, the paint still validates the window.
-        d.paintDefault = true;
-        ::InvalidateRect(d.m_hWnd, nullptr, TRUE);
-        ::UpdateWindow(d.m_hWnd);
+        for (bool byDefault : {false, true}) {
+            d.paintDefault = byDefault;
+            ::InvalidateRect(d.m_hWnd, nullptr, TRUE);
+            ::UpdateWindow(d.m_hWnd);
+        }
         pending = ::GetUpdateRect(d.m_hWnd, nullptr, FALSE);
         dragIcon = ::SendMessageA(d.m_hWnd, WM_QUERYDRAGICON, 0, 0);
         // The keyboard changes the list's selection: a real CBN_SELCHANGE.

@@ -13,10 +13,7 @@ class CEntryApp : public CWinApp {
 public:
     int inits = 0;
 
-    BOOL InitInstance() override {
-        ++inits;
-        return FALSE;
-    }
+    BOOL InitInstance() override { ++inits; return FALSE; }
     int ExitInstance() override {
         const int status = CWinApp::ExitInstance();
         std::printf(inits == 1 && status == 0 ? "winmain: every check held\n"
