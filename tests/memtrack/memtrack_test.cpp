@@ -36,7 +36,7 @@ constexpr std::size_t kUnitBlockBytes = sizeof(AllocationUnit) * kUnitsPerBlock;
 constexpr std::size_t kArenaStride = 65536;  // bodies this far apart share a hash chain
 
 // The heap behind the tracker during a test: refuses requests of refuseSize,
-// serves requests of arenaSize from the two arena slots in turn, and copies the
+// serves requests of arenaSize from the three arena slots in turn, and copies the
 // block at watch as it is given back.
 struct ScriptedHeap {
     std::size_t refuseSize, arenaSize, watchLength;
@@ -45,7 +45,7 @@ struct ScriptedHeap {
     const void* watch;  // null again once copied
     unsigned char watched[64];
 } heap;
-alignas(64) unsigned char arena[2 * kArenaStride];
+alignas(64) unsigned char arena[3 * kArenaStride];
 
 void* ScriptedAllocate(std::size_t size)
 {
@@ -56,7 +56,7 @@ void* ScriptedAllocate(std::size_t size)
         return nullptr;
     }
     if (size == heap.arenaSize)
-        return arena + heap.arenaServed++ % 2 * kArenaStride;
+        return arena + heap.arenaServed++ % 3 * kArenaStride;
     return DefaultHeapAllocate(size);
 }
 
@@ -68,7 +68,7 @@ void ScriptedRelease(void* block)
         std::memcpy(heap.watched, block, heap.watchLength);
         heap.watch = nullptr;
     }
-    if (block != arena && block != arena + kArenaStride)
+    if (reinterpret_cast<uintptr_t>(block) - reinterpret_cast<uintptr_t>(arena) >= sizeof arena)
         DefaultHeapRelease(block);
 }
 
@@ -146,12 +146,13 @@ State TrackerState()
     return State(allocationCounter, spareUnitList, CountTrackedBlocks(), heap.releases);
 }
 
-// A throwing and a non-throwing request, both refused: bad_alloc with its text
-// and null, two numbers used, no record lost, nothing given back to the heap.
-// Allocates nothing itself while it passes.
-void ExpectBothRefused(std::size_t size)
+// A throwing and a non-throwing request while the heap refuses requests of
+// heapRequest: bad_alloc with its text and null, two numbers used, no record
+// lost, nothing given back to the heap.
+void ExpectBothRefused(std::size_t size, std::size_t heapRequest = 0)
 {
     State before = TrackerState();
+    heap.refuseSize = heapRequest;
     char what[32] = "not thrown";
     try {
         ::operator delete(::operator new(size));
@@ -160,6 +161,7 @@ void ExpectBothRefused(std::size_t size)
     }
     void* nothrowResult = ::operator new[](size, std::nothrow);
     State after = TrackerState();
+    heap.refuseSize = 0;  // failure messages may allocate
     std::get<0>(before) += 2;
     EXPECT_STREQ("bad allocation", what) << size << " bytes";
     EXPECT_EQ(nullptr, nothrowResult) << size << " bytes";
@@ -210,9 +212,7 @@ TEST_F(MemtrackTest, UnitBlocksAndSpareRecords)
         drained.push_back(::operator new(8));
     EXPECT_EQ(0u, heap.unitBlockRequests) << "a unit block was requested while records were spare";
     EXPECT_EQ(0u, CountTrackedBlocks() % kUnitsPerBlock) << CountTrackedBlocks() << " blocks in use";
-    heap.refuseSize = kUnitBlockBytes;
-    ExpectBothRefused(200);
-    heap.refuseSize = 0;
+    ExpectBothRefused(200, kUnitBlockBytes);
     EXPECT_EQ(2u, heap.unitBlockRequests);
     void* extra = ::operator new(8);
     ASSERT_EQ(3u, heap.unitBlockRequests);
@@ -233,27 +233,35 @@ TEST_F(MemtrackTest, UnitBlocksAndSpareRecords)
     EXPECT_EQ(Lines(kUnitBlockLine, 2), Log());
 }
 
+// Three bodies 65536 bytes apart in one chain, newest first: the head or the
+// middle record released, the other two stay linked and findable.
 TEST_F(MemtrackTest, BlocksSharingAChainStayFindableWhicheverIsReleasedFirst)
 {
     heap.arenaSize = 64 + 32;
     const uint32_t bucket = UnitHashBucket(arena + 16);
     AllocationUnit* const earlier = unitHashTable[bucket];
-    for (int gone : {0, 1}) {
-        SCOPED_TRACE(gone == 1 ? "the chain's head released first" : "the second record released first");
-        void* bodies[2] = {::operator new(64), ::operator new(64)};
-        ASSERT_EQ(arena + 16, bodies[0]);
-        ASSERT_EQ(arena + kArenaStride + 16, bodies[1]);
-        AllocationUnit* units[2] = {FindAllocationUnit(bodies[0]), FindAllocationUnit(bodies[1])};
-        EXPECT_EQ(units[1], unitHashTable[bucket]);  // newest first
-        EXPECT_EQ(units[0], units[1]->nextUnit);
+    for (int gone : {1, 2}) {
+        SCOPED_TRACE(gone == 2 ? "the chain's head released first" : "the middle record released first");
+        void* bodies[3] = {::operator new(64), ::operator new(64), ::operator new(64)};
+        AllocationUnit* units[3];
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_EQ(arena + i * kArenaStride + 16, bodies[i]) << i;
+            units[i] = FindAllocationUnit(bodies[i]);
+        }
+        EXPECT_EQ(units[2], unitHashTable[bucket]);
+        EXPECT_EQ(units[1], units[2]->nextUnit);
 
-        int kept = 1 - gone;
+        int kept = 3 - gone;
         ::operator delete(bodies[gone]);
         EXPECT_EQ(nullptr, FindAllocationUnit(bodies[gone]));
         EXPECT_EQ(units[kept], FindAllocationUnit(bodies[kept]));
+        EXPECT_EQ(units[0], FindAllocationUnit(bodies[0]));
+        EXPECT_EQ(units[kept], unitHashTable[bucket]);
         EXPECT_EQ(nullptr, units[kept]->prevUnit) << "the chain's head has a predecessor";
-        EXPECT_EQ(earlier, units[kept]->nextUnit);
+        EXPECT_EQ(units[0], units[kept]->nextUnit);
+        EXPECT_EQ(units[kept], units[0]->prevUnit);
         ::operator delete(bodies[kept]);
+        ::operator delete(bodies[0]);
         EXPECT_EQ(earlier, unitHashTable[bucket]);
     }
     EXPECT_EQ("<none>", Log());
@@ -326,8 +334,7 @@ TEST_F(MemtrackTest, NumbersInRequestOrderAndTheNewHandlerConsulted)
 TEST_F(MemtrackTest, PaddedBlockRefusedAndSizesBeyondThirtyTwoBits)
 {
     ::operator delete(::operator new(8));  // a spare record
-    heap.refuseSize = 200 + 32;
-    ExpectBothRefused(200);
+    ExpectBothRefused(200, 200 + 32);
     EXPECT_EQ(2u, heap.refused);
     unsigned requests = heap.requests;
     ExpectBothRefused(0xFFFFFFE0u);
