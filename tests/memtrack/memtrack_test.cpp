@@ -88,6 +88,7 @@ protected:
     void TearDown() override
     {
         trackerHeap = {&DefaultHeapAllocate, &DefaultHeapRelease};
+        std::set_new_handler(nullptr);  // also when a test failed before removing its own
         std::filesystem::current_path(previous_);
         std::error_code ignored;
         std::filesystem::remove_all(scratch_, ignored);
