@@ -15,6 +15,9 @@ namespace {
 const HCURSOR kDragIcon = reinterpret_cast<HCURSOR>(static_cast<UINT_PTR>(0xdeadbeef));
 const UINT WM_RUN = WM_APP + 10;  // posted at the end of OnInitDialog
 
+// Ends a dialog that a broken test leaves open, past the message map.
+void CALLBACK EndStuckDialog(HWND hWnd, UINT, UINT_PTR, DWORD) { ::EndDialog(hWnd, 0x7777); }
+
 // Logs every handler; a test acts from inside the modal loop through whileRunning.
 class CTestDlg : public CDialog {
 public:
@@ -31,7 +34,7 @@ public:
 
     BOOL OnInitDialog() override {
         BOOL focusFirst = CDialog::OnInitDialog();
-        ::SetTimer(m_hWnd, 1, 10000, nullptr);  // ends a dialog that a broken test leaves open
+        ::SetTimer(m_hWnd, 1, 10000, &EndStuckDialog);
         if (moveInInit) ::SetWindowPos(m_hWnd, nullptr, 37, 41, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
         PostMessage(WM_RUN);
         return focusFirst;
@@ -61,7 +64,6 @@ protected:
         *result = 0x4321;
     }
     LRESULT OnRun(WPARAM, LPARAM) { if (whileRunning) whileRunning(*this); return 0; }
-    LRESULT OnTimer(WPARAM, LPARAM) { EndDialog(0x7777); return 0; }
     DECLARE_MESSAGE_MAP()
 };
 
@@ -74,7 +76,6 @@ BEGIN_MESSAGE_MAP(CTestDlg, CDialog)
     ON_COMMAND(IDOK, &CTestDlg::OnOKCommand)  // ahead of CDialog's own
     ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_TRACK, &CTestDlg::OnReleasedTrack)
     ON_MESSAGE(WM_RUN, &CTestDlg::OnRun)
-    ON_MESSAGE(WM_TIMER, &CTestDlg::OnTimer)
 END_MESSAGE_MAP()
 
 class DialogTest : public ::testing::Test {
