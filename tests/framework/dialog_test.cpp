@@ -1,6 +1,5 @@
-// CDialog run for real under the platform's dialog manager, on the tests' own
-// templates: binding, routing of every map entry kind, end codes, placement,
-// the main-window reference and the three-dimensional look.
+// CDialog and the control wrappers run for real under the platform's dialog
+// manager, on the tests' own templates.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,9 +13,10 @@
 namespace {
 
 const HCURSOR kDragIcon = reinterpret_cast<HCURSOR>(static_cast<UINT_PTR>(0xdeadbeef));
-const UINT WM_RUN = WM_APP + 10;     // posted at the end of OnInitDialog
-const UINT_PTR kWatchdogTimer = 77;  // ends a dialog that a broken test leaves open
-const INT_PTR kWatchdogEnd = 0x7777;
+const UINT WM_RUN = WM_APP + 10;  // posted at the end of OnInitDialog
+
+// Ends a dialog that a broken test leaves open, past the message map.
+void CALLBACK EndStuckDialog(HWND hWnd, UINT, UINT_PTR, DWORD) { ::EndDialog(hWnd, 0x7777); }
 
 // Logs every handler; a test acts from inside the modal loop through whileRunning.
 class CTestDlg : public CDialog {
@@ -26,17 +26,16 @@ public:
     CComboBox m_cbCombo;
     CButton m_chkCheck;
     CSliderCtrl m_sldTrack;
-    std::function<void(CTestDlg&)> onInit, whileRunning;
+    std::function<void(CTestDlg&)> whileRunning;
     std::vector<std::string> log;
     int exchanges = 0;
-    bool bindMissing = false, paintDefault = false;
+    bool bindMissing = false, paintDefault = false, moveInInit = false;
     RECT paintRect = {-1, -1, -1, -1};
-    LRESULT notifyResult = 0;
 
     BOOL OnInitDialog() override {
         BOOL focusFirst = CDialog::OnInitDialog();
-        ::SetTimer(m_hWnd, kWatchdogTimer, 10000, nullptr);
-        if (onInit) onInit(*this);
+        ::SetTimer(m_hWnd, 1, 10000, &EndStuckDialog);
+        if (moveInInit) ::SetWindowPos(m_hWnd, nullptr, 37, 41, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
         PostMessage(WM_RUN);
         return focusFirst;
     }
@@ -49,42 +48,22 @@ protected:
         if (bindMissing) DDX_Control(pDX, IDC_MISSING, m_sldTrack);
         DDX_Control(pDX, IDC_TRACK, m_sldTrack);
     }
-    void OnOK() override {
-        log.push_back("ok");
-        CDialog::OnOK();
-    }
     void OnPaint() {
         log.push_back("paint");
         if (paintDefault) return Default();
         CPaintDC dc(this);
         paintRect = dc.m_ps.rcPaint;
     }
-    HCURSOR OnQueryDragIcon() {
-        log.push_back("dragicon");
-        return kDragIcon;
-    }
+    HCURSOR OnQueryDragIcon() { log.push_back("dragicon"); return kDragIcon; }
     void OnSelchangeCombo() { log.push_back("selchange " + std::to_string(m_cbCombo.GetCurSel())); }
     void OnClickedCheck() { log.push_back("clicked " + std::to_string(m_chkCheck.GetCheck())); }
     void OnAction() { log.push_back("action"); }
+    void OnOKCommand() { log.push_back("ok"); OnOK(); }
     void OnReleasedTrack(NMHDR* hdr, LRESULT* result) {
-        log.push_back("released " + std::to_string(hdr->idFrom) + " at " +
-                      std::to_string(m_sldTrack.GetPos()));
-        *result = notifyResult;
+        log.push_back("released " + std::to_string(hdr->idFrom));
+        *result = 0x4321;
     }
-    LRESULT OnRun(WPARAM, LPARAM) {
-        if (whileRunning) whileRunning(*this);
-        return 0;
-    }
-    LRESULT OnTimer(WPARAM id, LPARAM) {
-        if (id == kWatchdogTimer) EndDialog(static_cast<int>(kWatchdogEnd));
-        return 0;
-    }
-    DECLARE_MESSAGE_MAP()
-};
-
-class CDerivedDlg : public CTestDlg {
-protected:
-    void OnDerivedAction() { log.push_back("derived action"); }
+    LRESULT OnRun(WPARAM, LPARAM) { if (whileRunning) whileRunning(*this); return 0; }
     DECLARE_MESSAGE_MAP()
 };
 
@@ -94,101 +73,42 @@ BEGIN_MESSAGE_MAP(CTestDlg, CDialog)
     ON_CBN_SELCHANGE(IDC_COMBO, &CTestDlg::OnSelchangeCombo)
     ON_BN_CLICKED(IDC_CHECK, &CTestDlg::OnClickedCheck)
     ON_COMMAND(IDC_ACTION, &CTestDlg::OnAction)
+    ON_COMMAND(IDOK, &CTestDlg::OnOKCommand)  // ahead of CDialog's own
     ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_TRACK, &CTestDlg::OnReleasedTrack)
     ON_MESSAGE(WM_RUN, &CTestDlg::OnRun)
-    ON_MESSAGE(WM_TIMER, &CTestDlg::OnTimer)
 END_MESSAGE_MAP()
-
-BEGIN_MESSAGE_MAP(CDerivedDlg, CTestDlg)
-    ON_COMMAND(IDC_ACTION, &CDerivedDlg::OnDerivedAction)
-END_MESSAGE_MAP()
-
-// A key press as the keyboard would post it to the focused control.
-void PressKey(const CTestDlg& dlg, WPARAM key) {
-    HWND target = ::GetFocus() ? ::GetFocus() : dlg.m_hWnd;
-    const UINT scan = ::MapVirtualKeyA(static_cast<UINT>(key), 0);
-    ::PostMessageA(target, WM_KEYDOWN, key, 1 | (scan << 16));
-    ::PostMessageA(target, WM_KEYUP, key, 1 | (scan << 16) | 0xC0000000u);
-}
 
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(TRUE, RegisterCommonControlClasses());
         ASSERT_EQ(&app, GetCurrentApp());
-        CWinApp::Disable3dControls();
     }
     void TearDown() override { CWinApp::Disable3dControls(); }
 
     CWinApp app;
 };
 
-TEST_F(DialogTest, BindsEachMemberToItsControlOnlyOnce) {
+// Every entry kind, and CDialog's map behind the test dialog's for IDCANCEL. Then
+// the controls, bound once: each wrapper method is one message with the control's result.
+TEST_F(DialogTest, RoutesEveryEntryKindAndTheControlWrappersAnswer) {
     CTestDlg dlg;
-    HWND other = nullptr, afterExchange = nullptr;
-    dlg.whileRunning = [&](CTestDlg& d) {
-        const std::pair<int, HWND> bound[] = {{IDC_COMBO, d.m_cbCombo.m_hWnd},
-                                              {IDC_CHECK, d.m_chkCheck.m_hWnd},
-                                              {IDC_TRACK, d.m_sldTrack.m_hWnd}};
-        for (const auto& b : bound) {
-            EXPECT_NE(nullptr, b.second) << b.first;
-            EXPECT_EQ(::GetDlgItem(d.m_hWnd, b.first), b.second) << b.first;
-        }
-        // A member that holds a live control is left alone by a later exchange.
-        other = d.GetDlgItem(IDC_OTHER);
-        d.m_cbCombo.Detach();
-        d.m_cbCombo.Attach(other);
-        EXPECT_TRUE(d.UpdateData(TRUE));
-        afterExchange = d.m_cbCombo.m_hWnd;
-        PressKey(d, VK_ESCAPE);
-    };
-    EXPECT_EQ(IDCANCEL, dlg.DoModal());
-    EXPECT_EQ(2, dlg.exchanges);
-    EXPECT_NE(nullptr, other);
-    EXPECT_EQ(other, afterExchange);
-}
-
-TEST_F(DialogTest, MissingControlThrowsNotSupportedFromDoModalOnceTheWindowIsGone) {
-    CTestDlg dlg;
-    dlg.bindMissing = true;
-    app.m_pMainWnd = &dlg;
-    std::string message = "not thrown";
-    try {
-        dlg.DoModal();
-    } catch (const CNotSupportedException& e) {
-        message = e.what();
-    }
-    EXPECT_EQ("dialog control 4242 does not exist", message);
-    EXPECT_NE(nullptr, dlg.m_chkCheck.m_hWnd);  // bound before the missing one
-    EXPECT_FALSE(::IsWindow(dlg.m_chkCheck.m_hWnd));
-    EXPECT_EQ(nullptr, dlg.m_sldTrack.m_hWnd);
-    EXPECT_EQ(nullptr, dlg.m_hWnd);
-    EXPECT_EQ(nullptr, app.m_pMainWnd);
-}
-
-// Every entry kind from real controls; the derived map first, then its bases
-// (the test dialog's, then CDialog's for IDCANCEL).
-TEST_F(DialogTest, RoutesEveryEntryKindThroughTheMapAndItsBases) {
-    CDerivedDlg dlg;
     LRESULT dragIcon = 0, notified = 0;
     BOOL pending = -1;
     RECT client = {};
-    dlg.onInit = [](CTestDlg& d) {
+    dlg.whileRunning = [&](CTestDlg& d) {
         d.m_cbCombo.AddString("a");
         d.m_cbCombo.AddString("b");
         d.m_cbCombo.SetCurSel(0);
-        d.m_sldTrack.SetRangeMax(2, TRUE);
-    };
-    dlg.whileRunning = [&](CTestDlg& d) {
         ::UpdateWindow(d.m_hWnd);  // the first painting is not counted
         d.log.clear();
-        ::InvalidateRect(d.m_hWnd, nullptr, TRUE);
-        ::UpdateWindow(d.m_hWnd);
         d.GetClientRect(&client);
         // Left to the default processing, the paint still validates the window.
-        d.paintDefault = true;
-        ::InvalidateRect(d.m_hWnd, nullptr, TRUE);
-        ::UpdateWindow(d.m_hWnd);
+        for (bool byDefault : {false, true}) {
+            d.paintDefault = byDefault;
+            ::InvalidateRect(d.m_hWnd, nullptr, TRUE);
+            ::UpdateWindow(d.m_hWnd);
+        }
         pending = ::GetUpdateRect(d.m_hWnd, nullptr, FALSE);
         dragIcon = ::SendMessageA(d.m_hWnd, WM_QUERYDRAGICON, 0, 0);
         // The keyboard changes the list's selection: a real CBN_SELCHANGE.
@@ -199,19 +119,55 @@ TEST_F(DialogTest, RoutesEveryEntryKindThroughTheMapAndItsBases) {
                        reinterpret_cast<LPARAM>(d.m_cbCombo.m_hWnd));
         ::SendMessageA(d.m_chkCheck.m_hWnd, BM_CLICK, 0, 0);
         ::SendMessageA(d.GetDlgItem(IDC_ACTION), BM_CLICK, 0, 0);
-        // A drag of the thumb to the right end: NM_RELEASEDCAPTURE on release.
-        RECT thumb, track;
-        d.m_sldTrack.SendMessage(TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
-        d.m_sldTrack.GetClientRect(&track);
-        const int y = (thumb.top + thumb.bottom) / 2;
-        d.m_sldTrack.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM((thumb.left + thumb.right) / 2, y));
-        d.m_sldTrack.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(track.right - 1, y));
-        d.m_sldTrack.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(track.right - 1, y));
-        // The handler's result reaches whoever sends the notification.
         NMHDR hdr = {d.m_sldTrack.m_hWnd, IDC_TRACK, NM_RELEASEDCAPTURE};
-        d.notifyResult = 0x4321;
         notified = ::SendMessageA(d.m_hWnd, WM_NOTIFY, IDC_TRACK, reinterpret_cast<LPARAM>(&hdr));
-        PressKey(d, VK_ESCAPE);
+
+        EXPECT_EQ(::GetDlgItem(d.m_hWnd, IDC_COMBO), d.m_cbCombo.m_hWnd);
+        EXPECT_EQ(::GetDlgItem(d.m_hWnd, IDC_CHECK), d.m_chkCheck.m_hWnd);
+        EXPECT_EQ(::GetDlgItem(d.m_hWnd, IDC_TRACK), d.m_sldTrack.m_hWnd);
+        CComboBox& cb = d.m_cbCombo;
+        EXPECT_EQ(2, cb.AddString("8k"));  // appended to "a", "b": the list is unsorted
+        EXPECT_EQ(3, cb.AddString("11k"));
+        EXPECT_EQ(4, cb.GetCount());
+        char text[8];
+        std::memset(text, 0x5a, sizeof text);
+        EXPECT_EQ(2, cb.GetLBTextLen(2));
+        EXPECT_EQ(3, cb.GetLBText(3, text));
+        EXPECT_EQ(0, std::memcmp("11k\0\x5a", text, 5));
+        EXPECT_EQ(CB_ERR, cb.GetLBText(4, text));
+        EXPECT_EQ(1, cb.GetCurSel());
+        EXPECT_EQ(3, cb.SetCurSel(3));
+        EXPECT_EQ(CB_ERR, cb.SetCurSel(-1));  // clears the selection
+        cb.ResetContent();
+        EXPECT_EQ(0, cb.GetCount());
+
+        for (int state : {BST_INDETERMINATE, BST_CHECKED, BST_UNCHECKED}) {
+            d.m_chkCheck.SetCheck(state);
+            EXPECT_EQ(state, d.m_chkCheck.GetCheck());
+        }
+
+        CSliderCtrl& sld = d.m_sldTrack;
+        const auto redrawn = [&](const std::function<void()>& change) {
+            ::UpdateWindow(d.m_hWnd);
+            ::ValidateRect(sld.m_hWnd, nullptr);
+            change();
+            return ::GetUpdateRect(sld.m_hWnd, nullptr, FALSE) != FALSE;
+        };
+        EXPECT_FALSE(redrawn([&] { sld.SetRangeMax(7); }));
+        EXPECT_TRUE(redrawn([&] { sld.SetRangeMax(8, TRUE); }));
+        EXPECT_FALSE(redrawn([&] { sld.SetRangeMin(2); }));
+        EXPECT_TRUE(redrawn([&] { sld.SetRangeMin(1, TRUE); }));
+        EXPECT_TRUE(redrawn([&] { sld.SetPos(5); }));
+        EXPECT_EQ(1, sld.GetRangeMin());
+        EXPECT_EQ(8, sld.GetRangeMax());
+        EXPECT_EQ(5, sld.GetPos());
+
+        // A member that holds a live control is left alone by a later exchange.
+        d.m_cbCombo.Detach();
+        d.m_cbCombo.Attach(d.GetDlgItem(IDC_OTHER));
+        d.UpdateData(TRUE);
+        EXPECT_EQ(d.GetDlgItem(IDC_OTHER), d.m_cbCombo.m_hWnd);
+        d.PostMessage(WM_COMMAND, IDCANCEL);
     };
     EXPECT_EQ(IDCANCEL, dlg.DoModal());
     EXPECT_EQ(reinterpret_cast<LRESULT>(kDragIcon), dragIcon);
@@ -219,90 +175,63 @@ TEST_F(DialogTest, RoutesEveryEntryKindThroughTheMapAndItsBases) {
     EXPECT_EQ(FALSE, pending);
     EXPECT_EQ(client.right, dlg.paintRect.right);
     EXPECT_EQ(client.bottom, dlg.paintRect.bottom);
-    const std::vector<std::string> expected = {
-        "paint",          "paint",          "dragicon", "selchange 1", "clicked 1",
-        "derived action", "released 1002 at 2", "released 1002 at 2"};
+    const std::vector<std::string> expected = {"paint",     "paint",          "dragicon",     "selchange 1",
+                                               "clicked 1", "action", "released 1002"};
     EXPECT_EQ(expected, dlg.log);
+    EXPECT_EQ(2, dlg.exchanges);
 }
 
-// With the look on, both template forms run from the copy DoModal makes.
-TEST_F(DialogTest, EndCodesAndTheMainWindowReferenceClearedAfterTheRun) {
-    CWinApp::Enable3dControls();
-    const struct {
-        UINT id;
-        WPARAM key;
-        INT_PTR end;
-        int exchanges;
-    } cases[] = {{IDD_TEST, VK_RETURN, IDOK, 2},
-                 {IDD_TEST, VK_ESCAPE, IDCANCEL, 1},
-                 {IDD_TEST_PLAIN, VK_RETURN, IDOK, 2},
-                 {IDD_NOT_THERE, 0, -1, 0}};
-    for (const auto& c : cases) {
-        CTestDlg dlg(c.id);
-        app.m_pMainWnd = &dlg;
-        dlg.whileRunning = [&](CTestDlg& d) { PressKey(d, c.key); };
-        EXPECT_EQ(c.end, dlg.DoModal()) << "template " << c.id << " key " << c.key;
-        EXPECT_EQ(c.exchanges, dlg.exchanges) << "template " << c.id << " key " << c.key;
-        EXPECT_EQ(c.key == VK_RETURN, dlg.log == std::vector<std::string>{"ok"}) << c.key;
-        EXPECT_EQ(nullptr, app.m_pMainWnd) << "template " << c.id << " key " << c.key;
+TEST_F(DialogTest, MissingControlThrowsNotSupportedFromDoModalOnceTheWindowIsGone) {
+    CTestDlg dlg;
+    dlg.bindMissing = true;
+    app.m_pMainWnd = &dlg;
+    try {
+        dlg.DoModal();
+        ADD_FAILURE() << "not thrown";
+    } catch (const CNotSupportedException& e) {
+        EXPECT_STREQ("dialog control 4242 does not exist", e.what());
     }
+    EXPECT_EQ(nullptr, dlg.m_hWnd);
+    EXPECT_EQ(nullptr, app.m_pMainWnd);
 }
 
-TEST_F(DialogTest, CentredAfterInitUnlessMovedThere) {
+// With the look on, both template forms run from the copy DoModal makes. A
+// dialog without owner is centred on the work area unless OnInitDialog moved it.
+TEST_F(DialogTest, EndCodesPlacementAndTheMainWindowReferenceClearedAfterTheRun) {
+    CWinApp::Enable3dControls();
     RECT work;
     ASSERT_TRUE(::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
-    for (bool move : {false, true}) {
-        CTestDlg dlg;
+    const struct {
+        UINT id;
+        WPARAM command;
+        INT_PTR end;
+        int exchanges;
+        bool move;
+    } cases[] = {{IDD_TEST, IDOK, IDOK, 2, false},
+                 {IDD_TEST, IDCANCEL, IDCANCEL, 1, true},
+                 {IDD_TEST_PLAIN, IDOK, IDOK, 2, false},
+                 {IDD_NOT_THERE, 0, -1, 0, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "template " << c.id << " command " << c.command);
+        CTestDlg dlg(c.id);
         RECT rc = {};
-        dlg.onInit = [&](CTestDlg& d) {
-            if (move) ::SetWindowPos(d.m_hWnd, nullptr, 37, 41, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        };
+        app.m_pMainWnd = &dlg;
+        dlg.moveInInit = c.move;
         dlg.whileRunning = [&](CTestDlg& d) {
             d.GetWindowRect(&rc);
-            PressKey(d, VK_ESCAPE);
+            d.PostMessage(WM_COMMAND, c.command);
         };
-        ASSERT_EQ(IDCANCEL, dlg.DoModal());
-        if (move) {
+        EXPECT_EQ(c.end, dlg.DoModal());
+        EXPECT_EQ(c.exchanges, dlg.exchanges);
+        EXPECT_EQ(c.command == IDOK, dlg.log == std::vector<std::string>{"ok"});
+        EXPECT_EQ(nullptr, app.m_pMainWnd);
+        if (c.move) {
             EXPECT_EQ(37, rc.left);
             EXPECT_EQ(41, rc.top);
-        } else {
+        } else if (c.command) {
             EXPECT_NEAR((work.left + work.right) / 2, (rc.left + rc.right) / 2, 1);
             EXPECT_NEAR((work.top + work.bottom) / 2, (rc.top + rc.bottom) / 2, 1);
         }
-    }
-}
-
-// The dialog manager gives every dialog DS_3DLOOK of its own accord, so the
-// switch shows only in the template that DoModal hands over.
-TEST_F(DialogTest, ThreeDLookGoesIntoACopyOfEitherTemplateForm) {
-    const DWORD kStyle = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
-    for (UINT id : {IDD_TEST, IDD_TEST_PLAIN}) {
-        HRSRC res = ::FindResourceA(nullptr, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5));
-        ASSERT_NE(nullptr, res) << id;
-        const BYTE* resource = static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, res)));
-        const DWORD size = ::SizeofResource(nullptr, res);
-        // DLGTEMPLATEEX: after dlgVer, signature, helpID and exStyle.
-        const size_t at = id == IDD_TEST ? 12 : 0;
-        DWORD style = 0xdeadbeef;
-        std::memcpy(&style, resource + at, sizeof style);
-        ASSERT_EQ(kStyle, style) << id;
-
-        std::vector<DWORD> copy;
-        EXPECT_EQ(static_cast<const void*>(resource),
-                  PrepareDialogTemplate(resource, size, CWinApp::Is3dLookEnabled() != FALSE, copy));
-        EXPECT_TRUE(copy.empty()) << id;
-        CWinApp::Enable3dControls();
-        const BYTE* prepared = reinterpret_cast<const BYTE*>(
-            PrepareDialogTemplate(resource, size, CWinApp::Is3dLookEnabled() != FALSE, copy));
-        CWinApp::Disable3dControls();
-        ASSERT_EQ(reinterpret_cast<const BYTE*>(copy.data()), prepared) << id;
-        std::memcpy(&style, prepared + at, sizeof style);
-        EXPECT_EQ(kStyle | DS_3DLOOK, style) << id;
-        EXPECT_EQ(0, std::memcmp(resource, prepared, at)) << id;
-        EXPECT_EQ(0, std::memcmp(resource + at + 4, prepared + at + 4, size - at - 4)) << id;
-        // A template that already has the look is handed over as it is.
-        std::vector<DWORD> again;
-        EXPECT_EQ(static_cast<const void*>(prepared), PrepareDialogTemplate(prepared, size, true, again));
     }
 }
 

@@ -3,55 +3,46 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "framework/framework.h"
 
 namespace {
 
-bool g_comctlAtStart = true;
+// Before anything can have loaded or registered the common controls.
+const bool g_comctlAtStart = ::GetModuleHandleA("comctl32.dll") != nullptr;
 const UINT WM_LEFT = WM_APP + 5;  // posted by the hook; no message loop takes it
 
 class CStartupApp : public CWinApp {
 public:
-    std::vector<std::string> calls;
-    bool comctlAtInit = false, trackbarAtInit = false;
+    std::string calls;
     HWND window = nullptr;
     CWnd main;
-    BOOL aliveAtExit = -1;
 
     BOOL InitInstance() override {
-        calls.push_back("init");
+        calls += "init";
         // The module first: asking for the class would load the library on demand.
-        comctlAtInit = ::GetModuleHandleA("comctl32.dll") != nullptr;
-        WNDCLASSEXA wc;
+        if (::GetModuleHandleA("comctl32.dll")) calls += " comctl32";
+        WNDCLASSEXA wc = {};
         wc.cbSize = sizeof wc;
-        trackbarAtInit = ::GetClassInfoExA(nullptr, TRACKBAR_CLASSA, &wc) != FALSE;
-        window = ::CreateWindowExA(0, "STATIC", "main", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr,
-                                   nullptr, nullptr);
+        if (::GetClassInfoExA(nullptr, TRACKBAR_CLASSA, &wc)) calls += " trackbar";
+        window = ::CreateWindowExA(0, "STATIC", "main", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
         main.Attach(window);
         m_pMainWnd = &main;
         ::PostThreadMessageA(::GetCurrentThreadId(), WM_LEFT, 0, 0);
         return FALSE;
     }
     int ExitInstance() override {
-        calls.push_back("exit");
-        aliveAtExit = ::IsWindow(window);
+        calls += ::IsWindow(window) ? ", exit with the window alive" : ", exit";
         return 42;
     }
-};
-
-CStartupApp theApp;
+} theApp;
 
 TEST(StartupTest, ControlsFirstThenInitOnceThenMainWindowDestroyedThenExitResult) {
     ASSERT_EQ(&theApp, GetCurrentApp());
     EXPECT_FALSE(g_comctlAtStart);
     EXPECT_EQ(42, RunApplication(::GetModuleHandleA(nullptr)));
-    EXPECT_EQ((std::vector<std::string>{"init", "exit"}), theApp.calls);
-    EXPECT_TRUE(theApp.comctlAtInit);
-    EXPECT_TRUE(theApp.trackbarAtInit);
-    ASSERT_NE(nullptr, theApp.window);
-    EXPECT_EQ(FALSE, theApp.aliveAtExit);
+    EXPECT_EQ("init comctl32 trackbar, exit", theApp.calls);
+    EXPECT_NE(nullptr, theApp.window);
     EXPECT_EQ(nullptr, theApp.main.m_hWnd);
     EXPECT_EQ(nullptr, theApp.m_pMainWnd);
     MSG left;
@@ -59,10 +50,3 @@ TEST(StartupTest, ControlsFirstThenInitOnceThenMainWindowDestroyedThenExitResult
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    // Before anything can have loaded or registered the common controls.
-    g_comctlAtStart = ::GetModuleHandleA("comctl32.dll") != nullptr;
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

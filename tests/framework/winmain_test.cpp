@@ -1,6 +1,6 @@
-// The product's entry point: WinMain from framework_main drives the one
-// statically constructed application object. ctest looks for the success line,
-// which nothing prints unless WinMain ran the application.
+// The product's entry point: WinMain from framework_main drives the statically
+// constructed application object. ctest looks for the success line, which
+// nothing prints unless WinMain ran the application.
 #include <windows.h>
 
 #include <cstdio>
@@ -13,20 +13,14 @@ class CEntryApp : public CWinApp {
 public:
     int inits = 0;
 
-    BOOL InitInstance() override {
-        ++inits;
-        return FALSE;
-    }
+    BOOL InitInstance() override { ++inits; return FALSE; }
     int ExitInstance() override {
         const int status = CWinApp::ExitInstance();
-        if (inits == 1 && status == 0)
-            std::printf("winmain: every check held\n");
-        else
-            std::printf("winmain: FAILED: %d initialisations, exit status %d\n", inits, status);
+        std::printf(inits == 1 && status == 0 ? "winmain: every check held\n"
+                                              : "winmain: FAILED: %d initialisations, exit status %d\n",
+                    inits, status);
         return status;
     }
-};
-
-CEntryApp theApp;
+} theApp;
 
 }  // namespace
