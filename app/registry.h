@@ -26,19 +26,6 @@ public:
     virtual LONG CloseKey(HKEY key) = 0;
 };
 
-// The Windows registry through its ANSI entry points.
-class WindowsRegistry final : public SettingsRegistry {
-public:
-    LONG OpenKey(HKEY root, const char* subKey, DWORD options, REGSAM access, HKEY* result) override;
-    LONG CreateKey(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options, REGSAM access,
-                   const SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition) override;
-    LONG QueryValue(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data,
-                    DWORD* dataSize) override;
-    LONG SetValue(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data,
-                  DWORD dataSize) override;
-    LONG CloseKey(HKEY key) override;
-};
-
 // The registry the settings persistence uses: the Windows registry unless another was set.
 SettingsRegistry& GetSettingsRegistry();
 // Makes `registry` the one in use; null goes back to the Windows registry. Not owned.

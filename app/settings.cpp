@@ -63,21 +63,13 @@ void SetupSettings::SetDefaults()
     ModeChoiceTable[0] = ModeChoice{640, 480, 16};
 
     // The first hardware device supplies the device choice; every record after it is ignored.
-    const DisplayDeviceRecord* records = GetDisplayDeviceTable();
-    uint32_t count = GetAcceptedDeviceCount();
-    if (count > kDisplayDeviceCapacity)
-        count = kDisplayDeviceCapacity;
-    for (uint32_t i = 0; i < count; ++i) {
-        const DisplayDeviceRecord& device = records[i];
-        if (device.isHardware == 0)
-            continue;
-        TakeDeviceIdentity(device);
+    if (const DisplayDeviceRecord* device = HardwareDeviceAt(0)) {
+        TakeDeviceIdentity(*device);
         deviceCnt = 0;
-        WriteResolutionRows(device, [this](uint32_t row, const DDSURFACEDESC2& mode) {
+        WriteResolutionRows(*device, [this](uint32_t row, const DDSURFACEDESC2& mode) {
             if (mode.dwWidth == 640 && mode.dwHeight == 480)
                 modeCnt = static_cast<int32_t>(row);
         });
-        break;
     }
 
     std::memset(providerName, 0, sizeof providerName);

@@ -76,21 +76,6 @@ void CSetupDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_DEVICE, m_cbDevice);
 }
 
-const DisplayDeviceRecord* CSetupDlg::HardwareDeviceAt(int position)
-{
-    const DisplayDeviceRecord* records = GetDisplayDeviceTable();
-    const uint32_t held = GetAcceptedDeviceCount();
-    int hardwarePosition = 0;
-    for (uint32_t i = 0; i < held; ++i) {
-        if (records[i].isHardware == 0)
-            continue;
-        if (hardwarePosition == position)
-            return &records[i];
-        ++hardwarePosition;
-    }
-    return nullptr;
-}
-
 void CSetupDlg::FillResolutionList(const DisplayDeviceRecord& device)
 {
     // The list and the mode-choice rows come from one walk, so every item has its row.
@@ -113,16 +98,10 @@ BOOL CSetupDlg::OnInitDialog()
     m_cbResolution.ResetContent();
 
     SetupSettings& s = g_setupSettings;
-    const DisplayDeviceRecord* records = GetDisplayDeviceTable();
-    const uint32_t held = GetAcceptedDeviceCount();
-    int hardwarePosition = 0;
-    for (uint32_t i = 0; i < held; ++i) {
-        if (records[i].isHardware == 0)
-            continue;
-        if (hardwarePosition == s.deviceCnt)
-            FillResolutionList(records[i]);
-        m_cbDevice.AddString(records[i].name);
-        ++hardwarePosition;
+    for (int32_t position = 0; const DisplayDeviceRecord* device = HardwareDeviceAt(position); ++position) {
+        if (position == s.deviceCnt)
+            FillResolutionList(*device);
+        m_cbDevice.AddString(device->name);
     }
 
     AddItems(m_cbSoundMode, kSoundModes);

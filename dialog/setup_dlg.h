@@ -53,6 +53,4 @@ private:
     // Adds the device's listed modes to the (empty) resolution list and writes
     // their rows of the mode-choice table.
     void FillResolutionList(const DisplayDeviceRecord& device);
-    // The held hardware device at the given position among the hardware devices.
-    static const DisplayDeviceRecord* HardwareDeviceAt(int position);
 };

@@ -20,6 +20,20 @@ uint32_t GetAcceptedDeviceCount()
     return g_displayDeviceTable.acceptedDeviceCount;
 }
 
+const DisplayDeviceRecord* HardwareDeviceAt(int32_t position)
+{
+    int32_t hardwarePosition = 0;
+    for (uint32_t i = 0; i < g_displayDeviceTable.acceptedDeviceCount && i < kDisplayDeviceCapacity; ++i) {
+        const DisplayDeviceRecord& record = g_displayDeviceTable.records[i];
+        if (record.isHardware == 0)
+            continue;
+        if (hardwarePosition == position)
+            return &record;
+        ++hardwarePosition;
+    }
+    return nullptr;
+}
+
 void FreeDisplayDeviceModes()
 {
     // The count never exceeds the capacity; the bound keeps a damaged count

@@ -57,6 +57,9 @@ extern DisplayDeviceTable g_displayDeviceTable;
 DisplayDeviceRecord* GetDisplayDeviceTable();
 uint32_t GetReportedDeviceCount();
 uint32_t GetAcceptedDeviceCount();
+// The accepted hardware device at `position` among the hardware devices (the order of the
+// dialog's device list), or null when there is none there.
+const DisplayDeviceRecord* HardwareDeviceAt(int32_t position);
 // Gives back the mode storage of every accepted record (the application's exit step).
 // References and counts stay as they are: nothing reads the table afterwards.
 void FreeDisplayDeviceModes();

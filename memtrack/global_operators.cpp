@@ -26,26 +26,15 @@ std::new_handler InstalledNewHandler()
     return handler;
 }
 
-void* TryAllocate(std::size_t size, std::size_t alignment)
-{
-    if (alignment <= kHeapAlignment) {
-        // Anything above 32 bits is refused by the tracker, never cut down to fit.
-        uint32_t reported = static_cast<uint32_t>(size);
-        if (sizeof(std::size_t) > sizeof(uint32_t) && size > 0xFFFFFFFFu)
-            reported = 0xFFFFFFFFu;
-        return TrackedAllocate(currentOwner.ownerFile, currentOwner.ownerLine, currentOwner.ownerFunction,
-                               kAllocationNew, reported);
-    }
-    return TrackedAllocateAligned(currentOwner.ownerFile, currentOwner.ownerLine, currentOwner.ownerFunction,
-                                  kAllocationNew, size, alignment);
-}
-
+// Alignments up to the heap's own take the plain path; sizes beyond 32 bits are refused by
+// the tracker, never cut down to fit.
 void* AllocateOrThrow(std::size_t size, std::size_t alignment)
 {
     if (size == 0)
         size = 1;
     for (;;) {
-        if (void* body = TryAllocate(size, alignment))
+        if (void* body = TrackedAllocateAligned(currentOwner.ownerFile, currentOwner.ownerLine,
+                                                currentOwner.ownerFunction, kAllocationNew, size, alignment))
             return body;
         std::new_handler handler = InstalledNewHandler();
         if (handler == nullptr)
@@ -54,21 +43,13 @@ void* AllocateOrThrow(std::size_t size, std::size_t alignment)
     }
 }
 
+// The same loop; a new-handler's bad_alloc, like the tracker's own, ends in null.
 void* AllocateOrNull(std::size_t size, std::size_t alignment) noexcept
 {
-    if (size == 0)
-        size = 1;
-    for (;;) {
-        if (void* body = TryAllocate(size, alignment))
-            return body;
-        std::new_handler handler = InstalledNewHandler();
-        if (handler == nullptr)
-            return nullptr;
-        try {
-            handler();
-        } catch (const std::bad_alloc&) {
-            return nullptr;
-        }
+    try {
+        return AllocateOrThrow(size, alignment);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
     }
 }
 
