@@ -17,24 +17,35 @@ inline bool IsModeChoiceRow(int32_t row)
     return row >= 0 && static_cast<uint32_t>(row) < kModeChoiceRows;
 }
 
+// The rows a device's resolution list got: how many, and the row of its 640 x 480 x 16 mode
+// (the last one when there are several), or -1 when it has none.
+struct ResolutionRows {
+    int32_t count;
+    int32_t defaultRow;
+};
+
 // Walks the device's listed modes (at least 480 lines, exactly 16 bits per pixel) in the order
 // of its modes, writes each one's ModeChoiceTable row (depth always 16) and then calls
-// visit(row, mode). The table has 40 rows, so listed modes after the 40th have none and are
-// left out of the list altogether; rows after the last are left as they were.
+// visit(mode). The table has 40 rows, so listed modes after the 40th have none and are left
+// out of the list altogether; rows after the last are left as they were.
 template <typename Visit>
-void WriteResolutionRows(const DisplayDeviceRecord& device, Visit&& visit)
+ResolutionRows WriteResolutionRows(const DisplayDeviceRecord& device, Visit&& visit)
 {
+    ResolutionRows rows{0, -1};
     if (device.modes == nullptr)
-        return;
-    uint32_t row = 0;
-    for (uint32_t i = 0; i < device.modeCount && row < kModeChoiceRows; ++i) {
+        return rows;
+    for (uint32_t i = 0; i < device.modeCount && IsModeChoiceRow(rows.count); ++i) {
         const DDSURFACEDESC2& mode = device.modes[i];
         if (mode.dwHeight < kListedModeMinHeight || mode.ddpfPixelFormat.dwRGBBitCount != kListedModeBitCount)
             continue;
-        ModeChoiceTable[row].width = static_cast<int32_t>(mode.dwWidth);
-        ModeChoiceTable[row].height = static_cast<int32_t>(mode.dwHeight);
-        ModeChoiceTable[row].bitPerPixel = static_cast<int32_t>(kListedModeBitCount);
-        visit(row, mode);
-        ++row;
+        ModeChoice& row = ModeChoiceTable[rows.count];
+        row.width = static_cast<int32_t>(mode.dwWidth);
+        row.height = static_cast<int32_t>(mode.dwHeight);
+        row.bitPerPixel = static_cast<int32_t>(kListedModeBitCount);
+        if (mode.dwWidth == 640 && mode.dwHeight == 480)
+            rows.defaultRow = rows.count;
+        visit(mode);
+        ++rows.count;
     }
+    return rows;
 }

@@ -66,10 +66,9 @@ void SetupSettings::SetDefaults()
     if (const DisplayDeviceRecord* device = HardwareDeviceAt(0)) {
         TakeDeviceIdentity(*device);
         deviceCnt = 0;
-        WriteResolutionRows(*device, [this](uint32_t row, const DDSURFACEDESC2& mode) {
-            if (mode.dwWidth == 640 && mode.dwHeight == 480)
-                modeCnt = static_cast<int32_t>(row);
-        });
+        const ResolutionRows rows = WriteResolutionRows(*device, [](const DDSURFACEDESC2&) {});
+        if (rows.defaultRow >= 0)
+            modeCnt = rows.defaultRow;
     }
 
     std::memset(providerName, 0, sizeof providerName);

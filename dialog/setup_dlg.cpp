@@ -76,10 +76,10 @@ void CSetupDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_DEVICE, m_cbDevice);
 }
 
-void CSetupDlg::FillResolutionList(const DisplayDeviceRecord& device)
+ResolutionRows CSetupDlg::FillResolutionList(const DisplayDeviceRecord& device)
 {
     // The list and the mode-choice rows come from one walk, so every item has its row.
-    WriteResolutionRows(device, [this](uint32_t, const DDSURFACEDESC2& mode) {
+    return WriteResolutionRows(device, [this](const DDSURFACEDESC2& mode) {
         char text[48];
         std::snprintf(text, sizeof(text), "%d x %d x %d", static_cast<int>(mode.dwWidth),
                       static_cast<int>(mode.dwHeight), static_cast<int>(kListedModeBitCount));
@@ -133,9 +133,18 @@ void CSetupDlg::OnSelchangeDevice()
     SetupSettings& s = g_setupSettings;
     s.deviceCnt = m_cbDevice.GetCurSel();
     m_cbResolution.ResetContent();
+    ResolutionRows rows{0, -1};
     if (const DisplayDeviceRecord* device = HardwareDeviceAt(s.deviceCnt)) {
         s.TakeDeviceIdentity(*device);
-        FillResolutionList(*device);
+        rows = FillResolutionList(*device);
+    }
+    // The row chosen before is kept when the new list has it. Otherwise the new device's
+    // 640 x 480 x 16 (or its first mode) is chosen and stored at once, so that the list, the
+    // row and the mode handed to the game always agree.
+    if (rows.count > 0 && (s.modeCnt < 0 || s.modeCnt >= rows.count)) {
+        m_cbResolution.SetCurSel(rows.defaultRow >= 0 ? rows.defaultRow : 0);
+        OnSelchangeResolution();
+        return;
     }
     m_cbResolution.SetCurSel(s.modeCnt);
 }
@@ -179,6 +188,9 @@ void CSetupDlg::OnOK()
 {
     OnSelchangeDevice();
     OnSelchangeResolution();
+    // A trackbar moved with the keyboard reports no release: both are taken as they show.
+    g_setupSettings.spriteMode = m_sldSprite.GetPos();
+    g_setupSettings.textureMode = m_sldTexture.GetPos();
     SaveSettings();
     CDialog::OnOK();
 }

@@ -3,6 +3,7 @@
 // settings record at once and saves them all on Ok.
 #pragma once
 
+#include "app/mode_choice.h"
 #include "display/display_device_table.h"
 #include "framework/framework.h"
 
@@ -52,5 +53,5 @@ protected:
 private:
     // Adds the device's listed modes to the (empty) resolution list and writes
     // their rows of the mode-choice table.
-    void FillResolutionList(const DisplayDeviceRecord& device);
+    ResolutionRows FillResolutionList(const DisplayDeviceRecord& device);
 };

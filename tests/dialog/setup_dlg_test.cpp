@@ -176,10 +176,14 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
             EndWith(VK_RETURN);
         });
         EXPECT_EQ(IDOK, end) << c.name;
+        // A listed device without the stored row has its 640 x 480 x 16 (row 0 here) chosen.
+        const int okRow = c.shown[0] >= 0 && c.shown[1] < 0 ? 0 : c.shown[1];
         SetupSettings expected = before;
         expected.deviceCnt = c.shown[0];
-        expected.modeCnt = c.shown[1];
-        Take(expected, c.shown[0], c.shown[1]);
+        expected.modeCnt = okRow;
+        expected.spriteMode = c.shown[11];  // the trackbars as they show
+        expected.textureMode = c.shown[12];
+        Take(expected, c.shown[0], okRow);
         ExpectSameSettings(expected, g_setupSettings, c.name);
         ExpectStoredKey(expected, c.name);
         DeleteSettingsKey();
@@ -254,7 +258,7 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelLeavesTheRegist
 }
 
 // A device change rebuilds the resolution list and its rows and keeps the chosen row; on a
-// shorter list that row is gone, and Ok then stores modeCnt -1 and keeps the mode fields.
+// shorter list that row is gone, and the new device's 640 x 480 x 16 is chosen and stored at once.
 TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsTheRow)
 {
     DeviceTable table;
@@ -265,17 +269,17 @@ TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsTheRow)
         for (int device : {2, 1}) {
             Key(d.m_cbDevice.m_hWnd, device == 2 ? VK_END : VK_UP);
             expected.deviceCnt = device;
-            Take(expected, device, -1);
+            // Row 5 is 1280 x 720 x 16 of the third device; the second has three.
+            expected.modeCnt = device == 2 ? 5 : 0;
+            Take(expected, device, device == 2 ? -1 : 0);
             ExpectSameSettings(expected, g_setupSettings, kHardware[device].name);
             EXPECT_EQ(Texts(kHardware[device].rows), Items(d.m_cbResolution));
-            // Row 5 is 1280 x 720 x 16 of the third device; the second has three.
-            EXPECT_EQ(device == 2 ? 5 : -1, d.m_cbResolution.GetCurSel());
+            EXPECT_EQ(expected.modeCnt, d.m_cbResolution.GetCurSel());
         }
         ExpectRows({kThirdRows, kSecondaryRows}, "after two device changes");
         EndWith(VK_RETURN);
     });
     EXPECT_EQ(IDOK, end);
-    expected.modeCnt = -1;
     ExpectSameSettings(expected, g_setupSettings, "after Ok");
     ExpectStoredKey(expected, "after Ok");
 }

@@ -360,16 +360,18 @@ class PlayerRuns(unittest.TestCase):
                          "FOG": dword(1), "SPRITEMODE": dword(0)})
         self.assertRegistry(expected)
 
-    def test_keyboard_trackbar_move_is_not_stored(self):
+    def test_keyboard_trackbar_move_is_stored_on_ok(self):
         self.wine = Wine(self.tree, "keyboard").fresh()
         self.open_dialog()
         # Tab order from "Ok": Cancel, the six lists, three check boxes, then texture detail.
         self.xdo("key", *(["Tab"] * 11))
         self.assertEqual(IDC_TEXTURE_DETAIL, int(self.wine.probe("focus")))
-        self.xdo("key", "Home")
-        self.assertEqual(0, self.state()[IDC_TEXTURE_DETAIL])
+        self.xdo("key", "Left")
+        self.assertEqual(1, self.state()[IDC_TEXTURE_DETAIL])
         self.close_with("Return")
-        self.assertRegistry(self.saved_defaults())
+        expected = self.saved_defaults()
+        expected["TEXTUREMODE"] = dword(1)
+        self.assertRegistry(expected)
 
     def test_korean_locale_shows_the_korean_template(self):
         self.wine = Wine(self.tree, "korean").fresh()
