@@ -16,8 +16,9 @@ protected:
     ~DirectDrawEntry() = default;
 };
 
-// The entry that calls ddraw.dll.
-DirectDrawEntry& RealDirectDrawEntry();
+// True when ddraw.dll and both entry functions were found; without them the real entry
+// reports no driver.
+bool DirectDrawAvailable();
 
 // The entry the enumeration uses: the real one unless another was set.
 DirectDrawEntry& GetDirectDrawEntry();

@@ -8,6 +8,7 @@
 // be written. The report, line by line (two-space indents):
 //
 //   Tavelkin Setup display report
+//   DirectDraw: not available (...)          only when ddraw.dll cannot be used
 //   result: 0x00000000 (ok)                  | (no device) | (none accepted)
 //   reported devices: <n>
 //   accepted devices: <n>
@@ -20,6 +21,7 @@
 //     default mode: <index> (640 x 480 x 16) | <index> (none)
 //     modes: <count>
 //       <W> x <H> x <BPP>                    one line per mode, in table order
+#include "display/direct_draw_entry.h"
 #include "display/display_enumeration.h"
 
 #include <cstdio>
@@ -83,6 +85,8 @@ int main(int argc, char** argv)
     const int32_t result = EnumerateDisplayDevices(nullptr);
     const uint32_t accepted = GetAcceptedDeviceCount();
     std::fputs("Tavelkin Setup display report\n", out);
+    if (!DirectDrawAvailable())
+        std::fputs("DirectDraw: not available (ddraw.dll or its entry points are missing)\n", out);
     std::fprintf(out, "result: 0x%08lX (%s)\n", static_cast<unsigned long>(static_cast<uint32_t>(result)),
                  ResultText(result));
     std::fprintf(out, "reported devices: %u\n", static_cast<unsigned>(GetReportedDeviceCount()));
