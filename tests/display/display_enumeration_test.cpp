@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,15 @@ int32_t Filter(const DDCAPS* halCaps, const D3DDEVICEDESC7* deviceDesc)
 
 class DisplayEnumerationTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetDisplayDeviceTable(); }
+    // Refused allocations write memory.log into the current directory: a scratch one.
+    void SetUp() override
+    {
+        ResetDisplayDeviceTable();
+        scratch_ = std::filesystem::temp_directory_path() /
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::create_directories(scratch_);
+        std::filesystem::current_path(scratch_);
+    }
     // The exit step leaves no block of the table's mode storage with the tracker.
     void TearDown() override
     {
@@ -86,6 +95,9 @@ protected:
             EXPECT_EQ(nullptr, FindAllocationUnit(block)) << "mode storage left at " << block;
         ResetDisplayDeviceTable();
         SetDirectDrawEntry(nullptr);
+        std::filesystem::current_path(scratch_.parent_path());
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch_, ignored);
     }
     // With a budget, tracked allocations past that many are refused.
     int32_t Run(ScriptedMachine& machine, DeviceFilterCallback filter = Filter, size_t budget = SIZE_MAX)
@@ -102,6 +114,7 @@ protected:
         return result;
     }
     size_t live_ = 0;  // tracked blocks before the last run
+    std::filesystem::path scratch_;
 };
 
 // Driver by driver, device by device, each with the modes it can render,
