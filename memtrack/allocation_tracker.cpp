@@ -286,11 +286,11 @@ bool IsOverAlignment(std::size_t alignment)
 }  // namespace
 
 void* TrackedAllocateAligned(const char* ownerFile, int32_t ownerLine, const char* ownerFunction,
-                             uint32_t allocationType, std::size_t size, std::size_t alignment)
+                             std::size_t size, std::size_t alignment)
 {
     if (!IsOverAlignment(alignment)) {
         uint32_t reported = size > kMaxReportedSize ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
-        return TrackedAllocate(ownerFile, ownerLine, ownerFunction, allocationType, reported);
+        return TrackedAllocate(ownerFile, ownerLine, ownerFunction, kAllocationNew, reported);
     }
     // Bodies start 16-aligned, so their first aligned address is at most
     // alignment - 16 bytes in. Anything that overflows is refused by TrackedAllocate.
@@ -298,7 +298,7 @@ void* TrackedAllocateAligned(const char* ownerFile, int32_t ownerLine, const cha
     uint32_t reported = 0xFFFFFFFFu;
     if (size <= kMaxReportedSize && lead <= kMaxReportedSize - size)
         reported = static_cast<uint32_t>(size + lead);
-    void* body = TrackedAllocate(ownerFile, ownerLine, ownerFunction, allocationType, reported);
+    void* body = TrackedAllocate(ownerFile, ownerLine, ownerFunction, kAllocationNewAligned, reported);
     if (body == nullptr)
         return nullptr;
     uintptr_t aligned = (reinterpret_cast<uintptr_t>(body) + alignment - 1) & ~(uintptr_t)(alignment - 1);
@@ -312,18 +312,14 @@ AllocationUnit* FindAlignedAllocationUnit(const void* address, std::size_t align
     uintptr_t aligned = reinterpret_cast<uintptr_t>(address);
     if ((aligned & (alignment - 1)) != 0)
         return nullptr;
-    // The nearest body start at or below the address is the only one whose
-    // body can hold it: live blocks never overlap.
-    for (uintptr_t start = aligned, steps = 0; steps <= (alignment - kHeapAlignment) / kHeapAlignment;
-         ++steps, start -= kHeapAlignment) {
-        if (start < kHeapAlignment)
-            break;
-        AllocationUnit* unit = FindAllocationUnit(reinterpret_cast<const void*>(start));
-        if (unit == nullptr)
-            continue;
-        if (aligned - start < unit->reportedSize)
-            return unit;
-        return nullptr;
+    // The body that handed the address out starts at most alignment - 16 bytes
+    // below it. The nearest body start at or below the address is the only one
+    // that can hold it, live blocks never overlap; it must be an over-aligned
+    // block's, or the address is one inside a plain body.
+    for (uintptr_t lead = 0; lead <= alignment - kHeapAlignment && lead < aligned; lead += kHeapAlignment) {
+        AllocationUnit* unit = FindAllocationUnit(reinterpret_cast<const void*>(aligned - lead));
+        if (unit != nullptr)
+            return unit->allocationType == kAllocationNewAligned ? unit : nullptr;
     }
     return nullptr;
 }

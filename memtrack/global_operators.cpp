@@ -34,7 +34,7 @@ void* AllocateOrThrow(std::size_t size, std::size_t alignment)
         size = 1;
     for (;;) {
         if (void* body = TrackedAllocateAligned(currentOwner.ownerFile, currentOwner.ownerLine,
-                                                currentOwner.ownerFunction, kAllocationNew, size, alignment))
+                                                currentOwner.ownerFunction, size, alignment))
             return body;
         std::new_handler handler = InstalledNewHandler();
         if (handler == nullptr)

@@ -26,6 +26,9 @@ enum : uint32_t {
     kAllocationDelete = 6,
     kAllocationDeleteArray = 7,
     kAllocationFree = 8,
+    // operator new with an alignment above the heap's: only such a block is released by the
+    // over-aligned operator delete.
+    kAllocationNewAligned = 9,
 };
 
 constexpr uint32_t underrunGuardPattern = 0xBAADF00D;
@@ -37,11 +40,19 @@ constexpr uint32_t kGuardAreaSize = 16;
 constexpr uint32_t kOwnerTextSize = 40;
 constexpr unsigned kUnitHashBuckets = 4096;
 constexpr unsigned kUnitsPerBlock = 256;
-// Sizes are 32-bit and the guards add 32: larger requests are refused.
-constexpr uint32_t kMaxReportedSize = 0xFFFFFFFFu - 2 * kGuardAreaSize;
 // Every heap block the tracker obtains starts on this boundary, so every body
 // does too: it is what plain operator new promises.
 constexpr std::size_t kHeapAlignment = 16;
+#if defined(_WIN32) && !defined(_WIN64)
+// On i686 the heap is the run-time's aligned allocation, which adds the alignment
+// and a pointer of its own to every request without checking that the sum fits.
+constexpr uint32_t kHeapOverhead = kHeapAlignment + sizeof(void*);
+#else
+constexpr uint32_t kHeapOverhead = 0;
+#endif
+// Sizes are 32-bit and the guards add 32, the heap perhaps more: a request whose
+// heap block would not fit 32 bits is refused before the heap sees it.
+constexpr uint32_t kMaxReportedSize = 0xFFFFFFFFu - 2 * kGuardAreaSize - kHeapOverhead;
 
 struct AllocationUnit {
     uint32_t actualSize;                 // reportedSize + 32
@@ -97,11 +108,12 @@ uint32_t UnitHashBucket(const void* reportedAddress);
 
 // Over-aligned blocks (alignment a power of two above kHeapAlignment): the body
 // is widened by alignment - 16 so that its first aligned address leaves room
-// for the request; that address is handed out and the record stays keyed by
-// the body's start, found again from the aligned address by looking at the
-// few body starts that can precede it. No memory outside the records is read.
+// for the request; that address is handed out and the record, of type
+// kAllocationNewAligned, stays keyed by the body's start. It is found again
+// from that address alone by looking at the few body starts that can precede
+// it. No memory outside the records is read. Other alignments are plain blocks.
 void* TrackedAllocateAligned(const char* ownerFile, int32_t ownerLine, const char* ownerFunction,
-                             uint32_t allocationType, std::size_t size, std::size_t alignment);
+                             std::size_t size, std::size_t alignment);
 AllocationUnit* FindAlignedAllocationUnit(const void* address, std::size_t alignment);
 void TrackedReleaseAligned(void* address, std::size_t alignment);
 

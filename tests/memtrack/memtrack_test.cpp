@@ -271,6 +271,8 @@ TEST_F(MemtrackTest, BlocksSharingAChainStayFindableWhicheverIsReleasedFirst)
 TEST_F(MemtrackTest, ReleaseOfAnAddressNotHeldIsOneLineAndNothingElse)
 {
     unsigned char* body = static_cast<unsigned char*>(::operator new(32));
+    heap.arenaSize = 100 + 32;
+    unsigned char* arenaBody = static_cast<unsigned char*>(::operator new(100));  // 48 bytes before 64
     void* foreign = std::malloc(24);
     ASSERT_NE(nullptr, foreign);
     std::memset(foreign, 0x5A, 24);
@@ -280,19 +282,26 @@ TEST_F(MemtrackTest, ReleaseOfAnAddressNotHeldIsOneLineAndNothingElse)
     const struct {
         const char* name;
         void* address;
-    } cases[] = {{"released twice", freedAgain}, {"from malloc", foreign}, {"inside a body", body + 1},
-                 {"inside a body, its next bucket", body + 16}, {"null", nullptr}};
+        std::size_t alignment;  // 0: the plain release
+    } cases[] = {{"released twice", freedAgain, 0}, {"from malloc", foreign, 0}, {"inside a body", body + 1, 0},
+                 {"inside a body, its next bucket", body + 16, 0},
+                 {"inside a plain body, by the over-aligned release", arenaBody + 48, 64}, {"null", nullptr, 0}};
     for (const auto& c : cases) {
         std::remove("memory.log");
         State before = TrackerState();
-        ::operator delete(Opaque(c.address));
+        if (c.alignment != 0)
+            ::operator delete(Opaque(c.address), std::align_val_t(c.alignment));
+        else
+            ::operator delete(Opaque(c.address));
         EXPECT_EQ(before, TrackerState()) << c.name;
         EXPECT_EQ(c.address != nullptr ? kNeverAllocatedLine : "<none>", Log()) << c.name;
     }
     EXPECT_EQ(PatternHex(0x5A5A5A5A, 24), HexBytes(foreign, 24));
     EXPECT_EQ(PatternHex(freshFillPattern, 32), HexBytes(body, 32));
+    EXPECT_EQ(PatternHex(freshFillPattern, 100), HexBytes(arenaBody, 100));
     std::free(foreign);
     ::operator delete(body);
+    ::operator delete(arenaBody);
 }
 
 // Numbers 1, 2, 3, then two refusals before the handler lets the heap serve.
@@ -351,9 +360,11 @@ TEST_F(MemtrackTest, PaddedBlockRefusedAndSizesBeyondThirtyTwoBits)
 }
 
 // The request lies inside the body, before the overrun guard, and the aligned
-// release gives the block back.
+// release gives the block back. The 64-byte case is served at the arena's start,
+// so the address handed out lies as far into the body as the alignment allows.
 TEST_F(MemtrackTest, OverAlignedNewIsHonouredAndReleased)
 {
+    heap.arenaSize = 100 + 48 + 32;
     for (std::size_t alignment : {64, 4096}) {
         std::align_val_t al{alignment};
         uint32_t live = CountTrackedBlocks();
@@ -361,6 +372,9 @@ TEST_F(MemtrackTest, OverAlignedNewIsHonouredAndReleased)
         EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(body) % alignment) << static_cast<void*>(body);
         AllocationUnit* unit = FindAlignedAllocationUnit(body, alignment);
         ASSERT_NE(nullptr, unit) << alignment;
+        if (alignment == 64) {
+            EXPECT_EQ(arena + 16, unit->reportedAddress);
+        }
         EXPECT_LE(body + 100, static_cast<unsigned char*>(unit->reportedAddress) + unit->reportedSize);
         EXPECT_EQ(PatternHex(freshFillPattern, 100), HexBytes(body, 100));
         void* heapBlock = unit->actualAddress;
@@ -369,6 +383,19 @@ TEST_F(MemtrackTest, OverAlignedNewIsHonouredAndReleased)
         EXPECT_EQ(live, CountTrackedBlocks()) << alignment;
     }
     EXPECT_EQ("<none>", Log());
+}
+
+// On i686 the run-time's aligned allocation adds an overhead of its own to each
+// request: no size near 4 GiB may reach it and wrap round to a small block.
+TEST_F(MemtrackTest, SizesJustUnderFourGibibytesAreRefusedOnTheRealHeap)
+{
+    if (sizeof(void*) != 4) {
+        GTEST_SKIP() << "only a 32-bit run-time heap can be asked for these sizes and wrap";
+    }
+    trackerHeap = {&DefaultHeapAllocate, &DefaultHeapRelease};
+    for (uint64_t size = 0xFFFFFFC0u; size <= 0xFFFFFFFFu; ++size)
+        ExpectBothRefused(static_cast<std::size_t>(size));
+    EXPECT_EQ(Lines(kOutOfMemoryLine, 2 * 64), Log());
 }
 
 // Runs this executable again in the current directory as a fresh process doing
