@@ -5,26 +5,28 @@ namespace {
 // The Windows registry through its ANSI entry points.
 class WindowsRegistry final : public SettingsRegistry {
 public:
-    LONG OpenKey(HKEY root, const char* subKey, DWORD options, REGSAM access, HKEY* result) override
+    HKEY OpenToRead(const char* path) override
     {
-        return RegOpenKeyExA(root, subKey, options, access, result);
+        HKEY key = nullptr;
+        return RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS ? key : nullptr;
     }
-    LONG CreateKey(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options, REGSAM access,
-                   const SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition) override
+    HKEY CreateToWrite(const char* path) override
     {
-        return RegCreateKeyExA(root, subKey, reserved, keyClass, options, access,
-                               const_cast<SECURITY_ATTRIBUTES*>(security), result, disposition);
+        HKEY key = nullptr;
+        return RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                               nullptr, &key, nullptr) == ERROR_SUCCESS
+                   ? key
+                   : nullptr;
     }
-    LONG QueryValue(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize) override
+    bool Query(HKEY key, const char* name, BYTE* data, DWORD size) override
     {
-        return RegQueryValueExA(key, name, reserved, type, data, dataSize);
+        return RegQueryValueExA(key, name, nullptr, nullptr, data, &size) == ERROR_SUCCESS;
     }
-    LONG SetValue(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data,
-                  DWORD dataSize) override
+    void Set(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) override
     {
-        return RegSetValueExA(key, name, reserved, type, data, dataSize);
+        RegSetValueExA(key, name, 0, type, data, size);
     }
-    LONG CloseKey(HKEY key) override { return RegCloseKey(key); }
+    void Close(HKEY key) override { RegCloseKey(key); }
 };
 
 SettingsRegistry* g_activeRegistry = nullptr;

@@ -81,72 +81,81 @@ BYTE* FieldOf(SetupSettings& settings, const SettingsValue& value)
     return reinterpret_cast<BYTE*>(&settings) + value.offset;
 }
 
-void WriteValue(SettingsRegistry& registry, HKEY key, const SetupSettings& settings, const SettingsValue& value)
-{
-    const BYTE* data = FieldOf(settings, value);
-    BYTE text[kLargestField];
-    if (value.type == REG_SZ) {
-        // The registry counts a terminator after an unterminated string by reading the byte past
-        // the data, so a text always goes out with its last byte zero.
-        std::memcpy(text, data, value.size);
-        text[value.size - 1] = 0;
-        data = text;
+// The settings key for one pass, closed again on every way out of it.
+class SettingsKey {
+public:
+    SettingsKey(SettingsRegistry& registry, bool forWriting)
+        : m_registry(registry),
+          m_key(forWriting ? registry.CreateToWrite(SETTINGS_KEY_PATH) : registry.OpenToRead(SETTINGS_KEY_PATH))
+    {
     }
-    registry.SetValue(key, value.name, 0, value.type, data, value.size);
-}
+    ~SettingsKey()
+    {
+        if (m_key != nullptr)
+            m_registry.Close(m_key);
+    }
+    SettingsKey(const SettingsKey&) = delete;
+    SettingsKey& operator=(const SettingsKey&) = delete;
 
-// The read goes to a copy of the field: after a value too large for it the registry may leave
-// the buffer undefined, and a failed read must leave the field as it was. Bytes past the stored
-// data keep the field's contents.
-bool ReadValue(SettingsRegistry& registry, HKEY key, SetupSettings& settings, const SettingsValue& value)
-{
-    BYTE* field = FieldOf(settings, value);
-    BYTE buffer[kLargestField];
-    std::memcpy(buffer, field, value.size);
-    DWORD size = value.size;
-    if (registry.QueryValue(key, value.name, nullptr, nullptr, buffer, &size) != ERROR_SUCCESS)
-        return false;
-    std::memcpy(field, buffer, value.size);
-    // Any program can write the key: a text that fills its field gets its last byte as the
-    // terminator, so the field is always safe to use as a string.
-    if (value.type == REG_SZ)
-        field[value.size - 1] = 0;
-    return true;
-}
+    bool IsOpen() const { return m_key != nullptr; }
 
-bool CreateSettingsKey(SettingsRegistry& registry, HKEY* key)
-{
-    return registry.CreateKey(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_ALL_ACCESS, nullptr, key, nullptr) == ERROR_SUCCESS;
-}
+    void Write(const SetupSettings& settings, const SettingsValue& value)
+    {
+        const BYTE* data = FieldOf(settings, value);
+        BYTE text[kLargestField];
+        if (value.type == REG_SZ) {
+            // The registry counts a terminator after an unterminated string by reading the byte
+            // past the data, so a text always goes out with its last byte zero.
+            std::memcpy(text, data, value.size);
+            text[value.size - 1] = 0;
+            data = text;
+        }
+        m_registry.Set(m_key, value.name, value.type, data, value.size);
+    }
 
-bool OpenSettingsKey(SettingsRegistry& registry, HKEY* key)
-{
-    return registry.OpenKey(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
-}
+    // The read goes to a copy of the field: after a value too large for it the registry may
+    // leave the buffer undefined, and a failed read must leave the field as it was. Bytes past
+    // the stored data keep the field's contents.
+    bool Read(SetupSettings& settings, const SettingsValue& value)
+    {
+        BYTE* field = FieldOf(settings, value);
+        BYTE buffer[kLargestField];
+        std::memcpy(buffer, field, value.size);
+        if (!m_registry.Query(m_key, value.name, buffer, value.size))
+            return false;
+        std::memcpy(field, buffer, value.size);
+        // Any program can write the key: a text that fills its field gets its last byte as the
+        // terminator, so the field is always safe to use as a string.
+        if (value.type == REG_SZ)
+            field[value.size - 1] = 0;
+        return true;
+    }
+
+private:
+    SettingsRegistry& m_registry;
+    HKEY m_key;
+};
 
 template <size_t N>
 void WritePass(SettingsRegistry& registry, const SetupSettings& settings, const SettingsValue* const (&values)[N])
 {
-    HKEY key = nullptr;
-    if (!CreateSettingsKey(registry, &key))
+    SettingsKey key(registry, true);
+    if (!key.IsOpen())
         return;
     for (const SettingsValue* value : values)
-        WriteValue(registry, key, settings, *value);
-    registry.CloseKey(key);
+        key.Write(settings, *value);
 }
 
 template <size_t N>
 void ReadPass(SettingsRegistry& registry, SetupSettings& settings, const ReadItem (&items)[N])
 {
-    HKEY key = nullptr;
-    if (!OpenSettingsKey(registry, &key))
+    SettingsKey key(registry, false);
+    if (!key.IsOpen())
         return;
     for (const ReadItem& item : items) {
-        if (!ReadValue(registry, key, settings, *item.value) && item.hasFallback)
+        if (!key.Read(settings, *item.value) && item.hasFallback)
             std::memcpy(FieldOf(settings, *item.value), &item.fallback, sizeof item.fallback);
     }
-    registry.CloseKey(key);
 }
 
 } // namespace
@@ -170,14 +179,10 @@ void LoadSettings(SetupSettings& settings)
     settings.SetDefaults();
 
     // The probe alone decides: any failure to open the key, absent or denied, is a first run.
-    SettingsRegistry& registry = GetSettingsRegistry();
-    HKEY key = nullptr;
-    if (OpenSettingsKey(registry, &key)) {
-        registry.CloseKey(key);
+    if (SettingsKey(GetSettingsRegistry(), false).IsOpen())
         ReadStoredSettings(settings);
-    } else {
+    else
         WriteFirstRunSettings(settings);
-    }
 }
 
 void LoadSettings()

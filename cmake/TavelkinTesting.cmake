@@ -15,7 +15,7 @@ function(tavelkin_add_test)
     tavelkin_track_allocations(${T_NAME})
   endif()
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
-  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT 600)
+  set_tests_properties(${T_NAME} PROPERTIES LABELS unit TIMEOUT 600)
 endfunction()
 
 # Every allocation of a Windows executable goes through the tracker: link its

@@ -3,6 +3,7 @@ TAVELKIN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$TAVELKIN_ROOT/build}
 WINE32_LOADER=/usr/lib/wine/wine
 WINE64_LOADER=/usr/lib/wine/wine64
+WINESERVER_PROGRAM=/usr/lib/wine/wineserver64
 
 # Machine type of a PE file: i686 or x86_64.
 pe_arch() {

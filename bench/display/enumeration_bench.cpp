@@ -6,7 +6,7 @@
 #include "display/direct_draw_entry.h"
 #include "display/display_enumeration.h"
 
-#include "../../tests/display/scripted_machine.h"
+#include "support.h"
 
 #include <windows.h>
 
@@ -138,7 +138,7 @@ int main(int argc, char** argv)
     double collectTotal = 0, sortTotal = 0;
     for (int r = 0; r < repeats; ++r) {
         for (int d = 0; d < driverCount; ++d) {
-            const std::vector<DDSURFACEDESC2>& reported = machine.driver(d).modes;
+            const std::vector<DDSURFACEDESC2>& reported = drivers[d].modes;
             DisplayDeviceRecord context = {};
             double start = Now();
             for (const DDSURFACEDESC2& mode : reported)

@@ -1,0 +1,202 @@
+// The settings record's defaults from hand-filled device tables, and its persistence: byte for byte
+// in the test prefix's registry, and in memory for the failures Wine cannot be made to produce.
+#include "app/mode_choice.h"
+#include "app/settings_store.h"
+#include "support.h"
+
+#include <cstring>
+
+namespace {
+
+using Rows = std::vector<std::vector<int32_t>>;
+Rows TableRows()
+{
+    Rows rows;
+    for (const ModeChoice& row : ModeChoiceTable)
+        rows.push_back({row.width, row.height, row.bitPerPixel});
+    return rows;
+}
+const Rows g_rowsAtStart = TableRows();  // before any code of the program ran
+
+// The sixteen numbers from isFullScreenMode to digitalBitsType, in declaration order.
+std::vector<int32_t> Numbers(const SetupSettings& s) { return std::vector<int32_t>(&s.isFullScreenMode, &s.isFullScreenMode + 16); }
+
+const char kFullWidthName[] = "A name that fills all forty bytes: 40 ch";
+
+class SettingsStore : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        table.Add("Primary HAL", true, {MakeMode(640, 480, 16), MakeMode(800, 600, 16)});
+        DeleteSettingsKey();
+    }
+    void TearDown() override { DeleteSettingsKey(); }
+    DeviceTable table;
+};
+
+}  // namespace
+
+TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
+{
+    EXPECT_EQ(Rows(kModeChoiceRows, {640, 480, 16}), g_rowsAtStart);
+    std::vector<DDSURFACEDESC2> many;  // 41 listed modes, each before an unlisted one, then 640 x 480 x 16
+    for (DWORD width = 100; width <= 140; ++width)
+        many.insert(many.end(), {MakeMode(width, 480, 16), MakeMode(width, 480, 32)});
+    many.push_back(MakeMode(640, 480, 16));
+    const int32_t kept = int32_t(0xa5a5a5a5);
+    const struct {
+        std::vector<std::pair<bool, std::vector<DDSURFACEDESC2>>> devices;  // hardware?, modes
+        int chosen;                                                          // the device that supplies, or -1
+        Rows rows;                                                           // written from row 0
+        int32_t modeCnt;
+    } cases[] = {
+        {{{false, {MakeMode(800, 600, 16)}}}, -1, {{640, 480, 16}}, kept},
+        {{{false, {MakeMode(512, 512, 16)}},
+          {true, {MakeMode(320, 240, 16), MakeMode(640, 400, 16), MakeMode(640, 479, 16), MakeMode(640, 480, 16), MakeMode(640, 480, 32),
+                  MakeMode(720, 480, 8), MakeMode(720, 480, 16), MakeMode(800, 600, 15), MakeMode(800, 600, 16), MakeMode(0x80000000u, 1024, 16)}},
+          {true, {MakeMode(1024, 768, 16)}}},
+         1, {{640, 480, 16}, {720, 480, 16}, {800, 600, 16}, {int32_t(0x80000000u), 1024, 16}}, 0},
+        {{{true, {MakeMode(640, 400, 16), MakeMode(800, 600, 16)}}}, 0, {{800, 600, 16}}, kept},
+        {{{true, {MakeMode(512, 512, 16), MakeMode(640, 480, 16), MakeMode(640, 480, 16)}}}, 0, {{512, 512, 16}, {640, 480, 16}, {640, 480, 16}}, 2},
+        {{{true, many}}, 0, {}, kept},  // more than forty, 640 x 480 x 16 the 42nd
+    };
+    for (const auto& c : cases) {
+        DeviceTable table;
+        for (const auto& [hardware, modes] : c.devices)
+            table.Add(c.chosen == 0 ? kFullWidthName : "Card", hardware, modes);
+        for (ModeChoice& row : ModeChoiceTable)
+            row = ModeChoice{-5, -5, -5};
+        SetupSettings s, expected;
+        std::memset(&s, 0xa5, sizeof s);
+        s.SetDefaults();
+        // The fixed defaults; the chosen device's name up to its terminator, cut to 39 characters,
+        // the bytes after it kept, and its GUIDs.
+        std::memset(&expected, 0xa5, sizeof expected);
+        const std::vector<int32_t> numbers = {0, 640, 480, 16, c.chosen < 0 ? kept : 0, c.modeCnt, 0, 1, 2, 2, 2, 1, 1, 0, 0, 0};
+        std::memcpy(&expected.isFullScreenMode, numbers.data(), 64);
+        std::memset(expected.providerName, 0, sizeof expected.providerName);
+        std::strcpy(expected.providerName, "No Provider");
+        if (c.chosen >= 0) {
+            std::memcpy(expected.deviceName, c.chosen == 0 ? kFullWidthName : "Card", c.chosen == 0 ? 39 : 5);
+            expected.deviceName[39] = c.chosen == 0 ? 0 : expected.deviceName[39];
+            expected.guidDevice = MakeGuid(0x40 + c.chosen);
+            expected.guidDriver = c.chosen == 0 ? GUID{} : MakeGuid(0x60 + c.chosen);
+        }
+        EXPECT_EQ(numbers, Numbers(s));
+        EXPECT_EQ(0, std::memcmp(&expected, &s, sizeof s)) << "texts or GUIDs";
+        Rows rows = c.rows;
+        for (int32_t width = 100; c.rows.empty() && width < 140; ++width)
+            rows.push_back({width, 480, 16});
+        rows.resize(kModeChoiceRows, {-5, -5, -5});
+        EXPECT_EQ(rows, TableRows());
+    }
+}
+
+// A first run stores sixteen values, texts at their full widths; a later run reads them, and the
+// four left out fall back to 2, 2, 2 and 1. A key without values is not a first run.
+TEST_F(SettingsStore, FirstRunStoresSixteenValuesAndALaterRunReadsThem)
+{
+    SetupSettings s{}, later;
+    LoadSettings(s);
+    EXPECT_EQ((StoredKey{{"ISFULLSCREENMODE", "4:00000000"}, {"WIDTH", "4:80020000"}, {"HEIGHT", "4:e0010000"},
+                         {"BITPERPIXEL", "4:10000000"}, {"DEVICECNT", "4:00000000"}, {"MODECNT", "4:00000000"},
+                         {"ISVOODOO", "4:00000000"}, {"ISLIGHTMAP", "4:01000000"},
+                         {"DEVICENAME", "1:5072696d6172792048414c" + std::string(58, '0')},
+                         {"GUIDDEVICE", "3:40000000341278569abcdef011223340"}, {"GUIDDRIVER", "3:" + std::string(32, '0')},
+                         {"SOUNDMODE", "4:01000000"}, {"SPEAKERTYPE", "4:00000000"}, {"DIGITALRATETYPE", "4:00000000"},
+                         {"DIGITALBITSTYPE", "4:00000000"}, {"PROVIDERNAME", "1:4e6f2050726f7669646572" + std::string(2026, '0')}}),
+              ReadSettingsKey());
+    std::memset(&later, 0xa5, sizeof later);
+    ReadStoredSettings(later);
+    EXPECT_EQ(Numbers(s), Numbers(later));
+    EXPECT_EQ(0, std::memcmp(&s, &later, sizeof later));
+    DeleteSettingsKey();
+    PutSettingsValue();
+    LoadSettings(s);
+    EXPECT_EQ(StoredKey{}, ReadSettingsKey());
+}
+
+// Values any program may have written are read unchecked: shorter data replaces the low bytes only,
+// longer data is a failed read, a text that fills its field ends in a zero.
+TEST_F(SettingsStore, StoredDataIsTakenAsItIs)
+{
+    for (auto [name, type, hex] : {std::make_tuple("WIDTH", REG_SZ, "3100"), std::make_tuple("HEIGHT", REG_BINARY, "3412"),
+                                  std::make_tuple("BITPERPIXEL", REG_BINARY, "0102030405"), std::make_tuple("MODECNT", REG_DWORD, "07000000"),
+                                  std::make_tuple("PROVIDERNAME", REG_SZ, "41")})
+        PutSettingsValue(name, type, hex);
+    PutSettingsValue("DEVICENAME", REG_BINARY, std::string(80, '4'));
+    SetupSettings s;
+    std::memset(&s, 0xa5, sizeof s);
+    ReadStoredSettings(s);
+    const int32_t kept = int32_t(0xa5a5a5a5);
+    EXPECT_EQ((std::vector<int32_t>{kept, int32_t(0xa5a50031), int32_t(0xa5a51234), kept, kept, 7, kept, kept, 2, 2, 2, 1}),
+              std::vector<int32_t>(&s.isFullScreenMode, &s.isFullScreenMode + 12));
+    EXPECT_EQ(std::string(39, 'D'), s.deviceName);
+    EXPECT_EQ(std::string("A\0\xa5", 3), std::string(s.providerName, 3));  // the registry adds the missing zero
+}
+
+// Ok stores twenty values, the texts terminated whatever the field holds, and leaves other values.
+TEST_F(SettingsStore, SaveStoresTwentyValues)
+{
+    PutSettingsValue("OTHER", REG_DWORD, "04030201");
+    SetupSettings s;
+    std::memset(&s, 'Q', sizeof s);
+    SaveSettings(s);
+    const std::string guid = Value(REG_BINARY, std::string(16, 'Q').data(), 16);
+    StoredKey expected = {{"OTHER", "4:04030201"}, {"GUIDDEVICE", guid}, {"GUIDDRIVER", guid},
+                          {"DEVICENAME", Value(REG_SZ, (std::string(39, 'Q') + '\0').data(), 40)},
+                          {"PROVIDERNAME", Value(REG_SZ, (std::string(1023, 'Q') + '\0').data(), 1024)}};
+    for (const char* name : {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT", "MODECNT", "ISVOODOO", "ISLIGHTMAP",
+                             "SPRITEMODE", "TEXTUREMODE", "NUMSAMPLETYPE", "FOG", "SOUNDMODE", "SPEAKERTYPE", "DIGITALRATETYPE", "DIGITALBITSTYPE"})
+        expected[name] = Dword(0x51515151);
+    EXPECT_EQ(expected, ReadSettingsKey());
+}
+
+// A failed open or create skips only its own pass, a failed write or read only its value; a denied
+// probe is a first run; every key opened is closed.
+TEST_F(SettingsStore, EachFailureSkipsOnlyItsOwnPassOrValue)
+{
+    const struct {
+        unsigned MemoryRegistry::*fail;
+        unsigned n;
+        size_t firstRun, saved;  // values stored by a first run and by Save
+    } writes[] = {{&MemoryRegistry::failOpen, 1, 16, 20}, {&MemoryRegistry::failCreate, 1, 5, 6},
+                  {&MemoryRegistry::failCreate, 2, 11, 14}, {&MemoryRegistry::failSet, 3, 15, 19}};  // the third is HEIGHT
+    for (const auto& c : writes) {
+        MemoryRegistry first, save;
+        first.keyExists = c.fail == &MemoryRegistry::failOpen;  // there, but the probe is denied
+        first.*c.fail = save.*c.fail = c.n;
+        SetupSettings s{};
+        SetSettingsRegistry(&first);
+        LoadSettings(s);
+        SetSettingsRegistry(&save);
+        SaveSettings(s);
+        SetSettingsRegistry(nullptr);
+        EXPECT_EQ((std::vector<size_t>{c.firstRun, c.saved, c.fail == &MemoryRegistry::failSet ? 0u : first.values.count("HEIGHT"), 0}),
+                  (std::vector<size_t>{first.values.size(), save.values.size(), first.values.count("HEIGHT"), size_t(first.openKeys + save.openKeys)}))
+            << c.n;
+    }
+    SetupSettings sevens{};  // every number stored as 7; the probe is open number 1
+    std::fill(&sevens.isFullScreenMode, &sevens.isFullScreenMode + 16, 7);
+    const struct {
+        unsigned MemoryRegistry::*fail;
+        unsigned n;
+        std::vector<int32_t> numbers;
+    } reads[] = {{&MemoryRegistry::failOpen, 2, {0, 640, 480, 16, 0, 0, 0, 1, 2, 2, 2, 1, 7, 7, 7, 7}},
+                 {&MemoryRegistry::failOpen, 3, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 1, 0, 0, 0}},
+                 {&MemoryRegistry::failQuery, 2, {7, 640, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}},
+                 {&MemoryRegistry::failQuery, 11, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 2, 7, 7, 7, 7, 7}},
+                 {&MemoryRegistry::failQuery, 12, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 1, 7, 7, 7, 7}},
+                 {&MemoryRegistry::failQuery, 19, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 0}}};
+    for (const auto& c : reads) {
+        MemoryRegistry registry;
+        SetSettingsRegistry(&registry);
+        SaveSettings(sevens);
+        registry.*c.fail = c.n;
+        SetupSettings s{};
+        LoadSettings(s);
+        SetSettingsRegistry(nullptr);
+        EXPECT_EQ(c.numbers, Numbers(s)) << c.n;
+        EXPECT_EQ((std::vector<size_t>{20, 0}), (std::vector<size_t>{registry.values.size(), size_t(registry.openKeys)}));
+    }
+}

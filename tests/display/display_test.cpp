@@ -1,0 +1,246 @@
+// Device and mode enumeration against scripted DirectDraw machines; mode storage is observed, and
+// refused, through the allocation tracker.
+#include "display/display_enumeration.h"
+#include "memtrack/memtrack.h"
+#include "support.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kHardware = D3DDEVCAPS_HWRASTERIZATION, kSoftware = D3DDEVCAPS_FLOATTLVERTEX;
+using Strings = std::vector<std::string>;
+
+// Tracked blocks past the budget are refused; the tracker's own record blocks are always served.
+size_t g_budget;
+TrackerHeap g_heap;
+void* RefusingAllocate(size_t size)
+{
+    if (size != kUnitsPerBlock * sizeof(AllocationUnit) && g_budget-- == 0)
+        return g_budget = 0, nullptr;
+    return g_heap.allocate(size);
+}
+
+// Offset of the first byte that differs, or -1.
+template <class T>
+long Diff(const T& expected, const T& actual)
+{
+    const auto* a = reinterpret_cast<const unsigned char*>(&expected);
+    const size_t i = std::mismatch(a, a + sizeof(T), reinterpret_cast<const unsigned char*>(&actual)).first - a;
+    return i == sizeof(T) ? -1 : static_cast<long>(i);
+}
+
+DisplayDeviceRecord& Record(uint32_t index) { return GetDisplayDeviceTable()[index]; }
+
+Strings Modes(const DisplayDeviceRecord& r)
+{
+    Strings modes;
+    for (const DDSURFACEDESC2* m = r.modes; m != r.modes + r.modeCount; ++m)
+        modes.push_back(std::to_string(m->dwWidth) + "x" + std::to_string(m->dwHeight) + "x" + std::to_string(m->ddpfPixelFormat.dwRGBBitCount));
+    return modes;
+}
+
+// Decides by the low byte of the device GUID: 1 rejects with -1, 2 accepts with 0, anything else
+// with 1. It must be handed the slot's own fields, and it allocates, as a filter may.
+int g_filterCalls, g_filterCallsOutsideTheSlot;
+int32_t Filter(const DDCAPS* halCaps, const D3DDEVICEDESC7* deviceDesc)
+{
+    ++g_filterCalls;
+    const DisplayDeviceRecord& slot = Record(GetAcceptedDeviceCount());
+    g_filterCallsOutsideTheSlot += halCaps != &slot.halCaps || deviceDesc != &slot.deviceDesc;
+    int* volatile block = new int(7);  // volatile: the pair may not be left out
+    delete block;
+    const int lowByte = deviceDesc->deviceGUID.Data1 & 0xff;
+    return lowByte == 1 ? -1 : lowByte == 2 ? 0 : 1;
+}
+
+class DisplayEnumerationTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetDisplayDeviceTable(); }
+    // The exit step gives back every block of the mode storage, none twice (a line of the log).
+    void TearDown() override
+    {
+        std::vector<const void*> blocks;
+        for (uint32_t i = 0; i < GetAcceptedDeviceCount(); ++i)
+            blocks.push_back(Record(i).modes);
+        FreeDisplayDeviceModes();
+        for (const void* block : blocks)
+            EXPECT_EQ(nullptr, FindAllocationUnit(block)) << "mode storage left at " << block;
+        EXPECT_TRUE(refused_ || !std::filesystem::exists("memory.log"));
+        ResetDisplayDeviceTable();
+        SetDirectDrawEntry(nullptr);
+    }
+    // With a budget, tracked allocations past that many are refused.
+    int32_t Run(ScriptedMachine& machine, size_t budget = SIZE_MAX)
+    {
+        g_filterCalls = g_filterCallsOutsideTheSlot = 0;
+        SetDirectDrawEntry(&machine);
+        live_ = CountTrackedBlocks();
+        g_heap = trackerHeap, g_budget = budget, refused_ |= budget != SIZE_MAX;
+        trackerHeap.allocate = RefusingAllocate;
+        const int32_t result = EnumerateDisplayDevices(Filter);
+        trackerHeap = g_heap;
+        EXPECT_TRUE(machine.AllReleased());
+        return result;
+    }
+    size_t live_ = 0;  // tracked blocks before the last run
+    bool refused_ = false;
+    ScratchDirectory scratch_;  // for the log lines of refused allocations
+};
+
+}  // namespace
+
+// Driver by driver, device by device, each with the modes it can render, sorted as unsigned values,
+// and the last 640 x 480 x 16 as its default. The filter sees each candidate after the software
+// rule; drivers that fail are skipped; the last device, rejected, leaves its partial record.
+TEST_F(DisplayEnumerationTest, FillsRecordsInOrderAndLeavesTheLastRejectionPartial)
+{
+    const std::string long45 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrs";
+    ScriptedDriver primary = PrimaryDriver("Primary Display Driver"), secondary = SecondaryDriver("3D Card " + long45, 9);
+    primary.halCaps2 = secondary.halCaps2 = DDCAPS2_CANRENDERWINDOWED;  // never honoured off the primary driver
+    primary.modes = {MakeMode(800, 600, 16), MakeMode(640, 480, 32, 0, DDSCAPS2_STEREOSURFACELEFT),
+                     MakeMode(640, 480, 16, 1), MakeMode(0x80000000u, 1, 16), MakeMode(320, 200, 8, 0, DDSCAPS2_STEREOSURFACELEFT),
+                     MakeMode(640, 480, 24), MakeMode(640, 480, 15), MakeMode(640, 480, 16, 2)};
+    primary.devices = {MakeDevice(long45, kHardware, DDBD_8 | DDBD_16 | DDBD_32, 3), MakeDevice("filtered", kHardware, DDBD_16, 1),
+                       MakeDevice("8 bits only", kHardware, DDBD_8, 6), MakeDevice("RGB Emulation", kSoftware, DDBD_24, 2)};
+    secondary.modes = {MakeMode(800, 600, 16), MakeMode(640, 480, 32), MakeMode(640, 480, 16)};
+    secondary.devices = {MakeDevice("Accel HAL", kHardware | kSoftware, DDBD_16, 0x13), MakeDevice("Accel T&L", kHardware, DDBD_16 | DDBD_32, 5),
+                         MakeDevice("Accel RGB", kSoftware, DDBD_16 | DDBD_32, 4)};
+    ScriptedDriver noDirectDraw = SecondaryDriver("no DirectDraw", 10), noDirect3D = SecondaryDriver("no D3D", 11);
+    noDirectDraw.createResult = DDERR_NODIRECTDRAWHW, noDirect3D.queryDirect3DResult = E_NOINTERFACE;
+    noDirectDraw.modes = noDirect3D.modes = secondary.modes;
+    noDirectDraw.devices = noDirect3D.devices = {secondary.devices[0]};
+    ScriptedMachine machine({primary, secondary, noDirectDraw, noDirect3D});
+
+    EXPECT_EQ(0, Run(machine));
+
+    EXPECT_EQ(live_ + 4, CountTrackedBlocks());  // only the accepted records hold storage
+    EXPECT_EQ(6, g_filterCalls);                 // the secondary's software device never reaches it
+    EXPECT_EQ(0, g_filterCallsOutsideTheSlot);
+    EXPECT_EQ(7u, GetReportedDeviceCount());
+    ASSERT_EQ(4u, GetAcceptedDeviceCount());
+    const char* names[4] = {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijkl", "RGB Emulation", "3D Card ABCDEFGHIJKLMNOPQRSTUVWXYZabcd",
+                            "3D Card ABCDEFGHIJKLMNOPQRSTUVWXYZabcd"};
+    const ScriptedDriver* driverOf[4] = {&primary, &primary, &secondary, &secondary};
+    const int deviceOf[4] = {0, 3, 0, 1}, windowed[4] = {1, 1, 0, 0}, stereo[4] = {1, 0, 0, 0};  // stereo from usable modes only
+    const uint32_t isHardware[4] = {0x80000, 0, 0x80000, 0x80000}, defaultIndex[4] = {1, 0, 0, 0};
+    const Strings modes[4] = {{"640x480x16", "640x480x16", "640x480x32", "800x600x16", "2147483648x1x16"},
+                              {"640x480x24"}, {"640x480x16", "800x600x16"}, {"640x480x16", "640x480x32", "800x600x16"}};
+    for (uint32_t i = 0; i < 4; ++i) {
+        const DisplayDeviceRecord& record = Record(i);
+        const bool secondaryDriver = driverOf[i] == &secondary;
+        char name[kDisplayDeviceNameSize] = {};  // at most 38 characters, the rest zero
+        std::strcpy(name, names[i]);
+        DDSURFACEDESC2 defaultMode{};
+        if (i != 1)  // no usable 640 x 480 x 16: still accepted, with no default
+            defaultMode = record.modes[defaultIndex[i]];
+        const AllocationUnit* block = FindAllocationUnit(record.modes);  // room for every mode the driver reported
+        using V = std::vector<int64_t>;
+        EXPECT_EQ((V{-1, isHardware[i], -1, -1, -1, -1, -1, windowed[i], windowed[i], stereo[i], defaultIndex[i], -1,
+                     int64_t(driverOf[i]->modes.size() * sizeof(DDSURFACEDESC2))}),
+                  (V{Diff(name, record.name), record.isHardware, Diff(driverOf[i]->devices[deviceOf[i]].desc, record.deviceDesc),
+                     Diff(record.deviceDesc.deviceGUID, record.deviceGuidValue), Diff(machine.ExpectedCaps(secondaryDriver, true), record.halCaps),
+                     Diff(machine.ExpectedCaps(secondaryDriver, false), record.helCaps),
+                     Diff(secondaryDriver ? MakeGuid(9) : GUID{}, record.driverGuidValue), record.windowed, record.canRenderWindowed,
+                     record.hasStereoMode, record.defaultModeIndex, Diff(defaultMode, record.defaultMode), int64_t(block ? block->reportedSize : 0)}))
+            << "record " << i;
+        EXPECT_EQ(&record.deviceGuidValue, record.deviceGuid);
+        EXPECT_EQ(secondaryDriver ? &record.driverGuidValue : nullptr, record.driverGuid);
+        EXPECT_EQ(modes[i], Modes(record)) << "record " << i;
+    }
+    EXPECT_EQ(3u, Record(0).modes[0].dwRefreshRate + Record(0).modes[1].dwRefreshRate);  // both copied whole
+    DisplayDeviceRecord partial{};
+    std::strcpy(partial.name, names[3]);
+    partial.deviceGuid = &Record(4).deviceGuidValue, partial.driverGuid = &Record(4).driverGuidValue;
+    partial.deviceDesc = secondary.devices[2].desc, partial.deviceGuidValue = secondary.devices[2].desc.deviceGUID;
+    partial.halCaps = machine.ExpectedCaps(1, true), partial.helCaps = machine.ExpectedCaps(1, false);
+    partial.driverGuidValue = MakeGuid(9);
+    EXPECT_EQ(-1, Diff(partial, Record(4)));
+    for (uint32_t i = 5; i < kDisplayDeviceCapacity; ++i)
+        EXPECT_EQ(-1, Diff(DisplayDeviceRecord{}, Record(i))) << "record " << i;
+}
+
+// No device reported: no driver, drivers that refuse DirectDraw or Direct3D 7. Devices but none
+// accepted: a software device off the primary driver, a driver without modes.
+TEST_F(DisplayEnumerationTest, ErrorCodes)
+{
+    ScriptedDriver noDirect3D = SecondaryDriver("No D3D", 4), noDirectDraw = SecondaryDriver("No DD", 5);
+    noDirect3D.queryDirect3DResult = E_NOINTERFACE, noDirectDraw.createResult = DDERR_NODIRECTDRAWHW;
+    noDirect3D.modes = noDirectDraw.modes = {MakeMode(640, 480, 16)};
+    noDirect3D.devices = noDirectDraw.devices = {MakeDevice("HAL", kHardware, DDBD_16, 6)};
+    ScriptedDriver software = noDirect3D, noModes = PrimaryDriver("Primary");
+    software.queryDirect3DResult = S_OK, software.devices = {MakeDevice("RGB", kSoftware, DDBD_16, 7)};
+    noModes.devices = {MakeDevice("HAL", kHardware, DDBD_16, 8), MakeDevice("RGB", kSoftware, DDBD_16, 9)};
+    const struct {
+        std::vector<ScriptedDriver> drivers;
+        int32_t result;
+        uint32_t reported;
+    } cases[] = {{{}, DEVICE_ENUM_NO_DEVICE, 0}, {{noDirect3D, noDirectDraw}, DEVICE_ENUM_NO_DEVICE, 0},
+                 {{software}, DEVICE_ENUM_NONE_ACCEPTED, 1}, {{noModes}, DEVICE_ENUM_NONE_ACCEPTED, 2}};
+    for (const auto& c : cases) {
+        ResetDisplayDeviceTable();
+        ScriptedMachine machine(c.drivers);
+        EXPECT_EQ(c.result, Run(machine));
+        EXPECT_EQ((std::vector<uint32_t>{c.reported, 0, uint32_t(live_)}),
+                  (std::vector<uint32_t>{GetReportedDeviceCount(), GetAcceptedDeviceCount(), CountTrackedBlocks()}));
+    }
+}
+
+// Acceptable devices past the twentieth are counted and left out; nothing past the table is
+// written (the filter slot follows the last record).
+TEST_F(DisplayEnumerationTest, TableHoldsTwentyAndNothingPastIt)
+{
+    ScriptedDriver drivers[2] = {PrimaryDriver("Primary"), SecondaryDriver("Secondary", 6)};
+    drivers[0].modes = {MakeMode(640, 480, 16), MakeMode(800, 600, 16)};
+    drivers[1].modes = {MakeMode(1024, 768, 16), MakeMode(640, 480, 16)};
+    for (uint32_t i = 0; i < 25; ++i)
+        drivers[i < 12 ? 0 : 1].devices.push_back(MakeDevice("P" + std::to_string(i), kHardware, DDBD_16, 0x10 + i));
+    ScriptedMachine machine({drivers[0], drivers[1]});
+    EXPECT_EQ(0, Run(machine));
+    EXPECT_EQ((std::vector<size_t>{live_ + 20, 25, 20, 20, 0}),
+              (std::vector<size_t>{CountTrackedBlocks(), GetReportedDeviceCount(), GetAcceptedDeviceCount(), size_t(g_filterCalls),
+                                   size_t(g_filterCallsOutsideTheSlot)}));
+    EXPECT_EQ(Filter, g_displayDeviceTable.filter);
+    EXPECT_EQ(-1, Diff(MakeGuid(0xd0000023u), Record(19).deviceGuidValue));
+    EXPECT_EQ((Strings{"640x480x16", "1024x768x16"}), Modes(Record(19)));
+}
+
+// Every allocation of a run, the filter's included, is refused in turn, with a platform that stops
+// at a cancel and one that does not: the run stops, keeps only whole records, releases every
+// interface and leaks nothing.
+TEST_F(DisplayEnumerationTest, RunningOutOfMemoryStopsWithCompleteRecords)
+{
+    ScriptedDriver primary = PrimaryDriver("Primary"), secondary = SecondaryDriver("Secondary", 6);
+    primary.modes = {MakeMode(800, 600, 16), MakeMode(640, 480, 16), MakeMode(640, 480, 8)};
+    primary.devices = {MakeDevice("P0", kHardware, DDBD_16, 0x11), MakeDevice("P1", kSoftware, DDBD_16, 0x12)};
+    secondary.modes = {MakeMode(1024, 768, 16), MakeMode(640, 480, 16)};
+    secondary.devices = {MakeDevice("S0", kHardware, DDBD_16, 0x13), MakeDevice("S1", kHardware, DDBD_16, 0x14)};
+    // Allocations in order: 3 primary modes, P0 and its filter, P1 and its filter, 2 secondary
+    // modes, S0 and its filter, S1 and its filter.
+    const uint32_t acceptedAfter[14] = {0, 0, 0, 0, 0, 1, 1, 2, 2, 2, 2, 3, 3, 4};
+    const uint32_t reportedAfter[14] = {0, 0, 0, 1, 1, 2, 2, 2, 2, 3, 3, 4, 4, 4};
+    const Strings names = {"P0", "P1", "Secondary", "Secondary"}, modes[2] = {{"640x480x16", "800x600x16"}, {"640x480x16", "1024x768x16"}};
+    for (bool ignoreCancel : {false, true}) {
+        for (size_t budget = 0; budget < 14; ++budget) {
+            SCOPED_TRACE(testing::Message() << "budget " << budget << ", ignoreCancel " << ignoreCancel);
+            ResetDisplayDeviceTable();
+            ScriptedMachine machine({primary, secondary});
+            machine.ignoreCancel = ignoreCancel;
+            const int32_t result = Run(machine, budget);
+            const uint32_t accepted = acceptedAfter[budget], reported = reportedAfter[budget];
+            EXPECT_EQ(live_ + accepted, CountTrackedBlocks());
+            EXPECT_EQ(budget < 13, DisplayEnumerationRanOutOfMemory());
+            EXPECT_EQ(reported, GetReportedDeviceCount());  // 0: an incomplete mode list is offered to no device
+            ASSERT_EQ(accepted, GetAcceptedDeviceCount());
+            EXPECT_EQ(reported == 0 ? DEVICE_ENUM_NO_DEVICE : accepted == 0 ? DEVICE_ENUM_NONE_ACCEPTED : 0, result);
+            for (uint32_t i = 0; i < accepted; ++i)
+                EXPECT_EQ(names[i] + " " + testing::PrintToString(modes[i / 2]), Record(i).name + (" " + testing::PrintToString(Modes(Record(i)))));
+            EXPECT_EQ(nullptr, Record(accepted).modes);
+            EXPECT_EQ(0u, Record(accepted).modeCount);
+            EXPECT_EQ(budget < 7 ? 0 : 1, machine.Created(1)) << "stopped inside the primary driver, the secondary one is never opened";
+            FreeDisplayDeviceModes();
+            EXPECT_EQ(live_, CountTrackedBlocks());
+        }
+    }
+}

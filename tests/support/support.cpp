@@ -1,0 +1,313 @@
+#include "support.h"
+
+#include "app/settings_store.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+template <class T>
+void Scribble(T& buffer) { std::memset(&buffer, 0xcc, sizeof buffer); }
+
+struct Text {
+    explicit Text(const char* text) { std::strncpy(chars, text, sizeof chars - 1); }
+    ~Text() { Scribble(chars); }
+    char chars[256] = {};
+};
+
+std::function<void(HWND)> g_steps;
+UINT_PTR g_timer;
+HWND g_dialog;
+
+BOOL CALLBACK FindShownDialog(HWND window, LPARAM)
+{
+    char name[8] = "";
+    GetClassNameA(window, name, sizeof name);
+    g_dialog = std::strcmp(name, "#32770") == 0 && IsWindowVisible(window) ? window : nullptr;
+    return g_dialog == nullptr;
+}
+
+void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD)
+{
+    ADD_FAILURE() << "the dialog was still open two seconds after its steps";
+    EndDialog(g_dialog, 0x5a5a);
+}
+
+// Thread timers come through the modal loop: this runs once the dialog shows and takes input.
+void CALLBACK Start(HWND, UINT, UINT_PTR, DWORD)
+{
+    EnumThreadWindows(GetCurrentThreadId(), FindShownDialog, 0);
+    if (g_dialog == nullptr)
+        return;
+    KillTimer(nullptr, g_timer);
+    g_timer = SetTimer(nullptr, 0, 2000, Watchdog);
+    g_steps(g_dialog);
+}
+
+}  // namespace
+
+#define UNSUPPORTED(method, ...) STDMETHOD(method)(__VA_ARGS__) override { return DDERR_UNSUPPORTED; }
+
+// One driver's DirectDraw and Direct3D objects in one.
+struct ScriptedMachine::Driver final : IDirectDraw7, IDirect3D7 {
+    Driver(ScriptedMachine& owner, int number, ScriptedDriver driver) : machine(owner), index(number), script(std::move(driver)) {}
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
+    STDMETHOD_(ULONG, Release)() override { return --refs; }
+    STDMETHOD(QueryInterface)(REFIID iid, void** object) override
+    {
+        *object = nullptr;
+        if (!IsEqualGUID(iid, IID_IDirect3D7) || FAILED(script.queryDirect3DResult))
+            return IsEqualGUID(iid, IID_IDirect3D7) ? script.queryDirect3DResult : E_NOINTERFACE;
+        *object = static_cast<IDirect3D7*>(this);
+        return AddRef(), S_OK;
+    }
+    STDMETHOD(GetCaps)(LPDDCAPS hal, LPDDCAPS hel) override
+    {
+        if (!hal || !hel || hal->dwSize != sizeof(DDCAPS) || hel->dwSize != sizeof(DDCAPS))
+            return DDERR_INVALIDPARAMS;
+        *hal = machine.ExpectedCaps(index, true), *hel = machine.ExpectedCaps(index, false);
+        return DD_OK;
+    }
+    STDMETHOD(EnumDisplayModes)(DWORD flags, LPDDSURFACEDESC2 templ, LPVOID context, LPDDENUMMODESCALLBACK2 callback) override
+    {
+        modesContext = context;
+        for (DDSURFACEDESC2 mode : script.modes) {
+            const HRESULT result = flags == 0 && templ == nullptr ? callback(&mode, context) : DDENUMRET_CANCEL;
+            Scribble(mode);
+            if (result == DDENUMRET_CANCEL && !machine.ignoreCancel)
+                break;
+        }
+        return DD_OK;
+    }
+    STDMETHOD(EnumDevices)(LPD3DENUMDEVICESCALLBACK7 callback, void* context) override
+    {
+        if (context == nullptr || context != modesContext)  // the driver context of the mode walk
+            return DDERR_INVALIDPARAMS;
+        for (const ScriptedDevice& device : script.devices) {
+            Text description("Direct3D device description"), name(device.name.c_str());
+            D3DDEVICEDESC7 desc = device.desc;
+            const HRESULT result = callback(description.chars, name.chars, &desc, context);
+            Scribble(desc);
+            if (result == D3DENUMRET_CANCEL && !machine.ignoreCancel)
+                break;
+        }
+        return D3D_OK;
+    }
+    UNSUPPORTED(Compact) UNSUPPORTED(CreateClipper, DWORD, LPDIRECTDRAWCLIPPER*, IUnknown*)
+    UNSUPPORTED(CreatePalette, DWORD, LPPALETTEENTRY, LPDIRECTDRAWPALETTE*, IUnknown*)
+    UNSUPPORTED(CreateSurface, LPDDSURFACEDESC2, LPDIRECTDRAWSURFACE7*, IUnknown*)
+    UNSUPPORTED(DuplicateSurface, LPDIRECTDRAWSURFACE7, LPDIRECTDRAWSURFACE7*)
+    UNSUPPORTED(EnumSurfaces, DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMSURFACESCALLBACK7) UNSUPPORTED(FlipToGDISurface)
+    UNSUPPORTED(GetDisplayMode, LPDDSURFACEDESC2) UNSUPPORTED(GetFourCCCodes, LPDWORD, LPDWORD)
+    UNSUPPORTED(GetGDISurface, LPDIRECTDRAWSURFACE7*) UNSUPPORTED(GetMonitorFrequency, LPDWORD)
+    UNSUPPORTED(GetScanLine, LPDWORD) UNSUPPORTED(GetVerticalBlankStatus, WINBOOL*) UNSUPPORTED(Initialize, GUID*)
+    UNSUPPORTED(RestoreDisplayMode) UNSUPPORTED(SetCooperativeLevel, HWND, DWORD)
+    UNSUPPORTED(SetDisplayMode, DWORD, DWORD, DWORD, DWORD, DWORD) UNSUPPORTED(WaitForVerticalBlank, DWORD, HANDLE)
+    UNSUPPORTED(GetAvailableVidMem, LPDDSCAPS2, LPDWORD, LPDWORD) UNSUPPORTED(GetSurfaceFromDC, HDC, LPDIRECTDRAWSURFACE7*)
+    UNSUPPORTED(RestoreAllSurfaces) UNSUPPORTED(TestCooperativeLevel) UNSUPPORTED(GetDeviceIdentifier, LPDDDEVICEIDENTIFIER2, DWORD)
+    UNSUPPORTED(StartModeTest, LPSIZE, DWORD, DWORD) UNSUPPORTED(EvaluateMode, DWORD, DWORD*)
+    UNSUPPORTED(CreateDevice, REFCLSID, IDirectDrawSurface7*, IDirect3DDevice7**)
+    UNSUPPORTED(CreateVertexBuffer, D3DVERTEXBUFFERDESC*, IDirect3DVertexBuffer7**, DWORD)
+    UNSUPPORTED(EnumZBufferFormats, REFCLSID, LPD3DENUMPIXELFORMATSCALLBACK, void*) UNSUPPORTED(EvictManagedTextures)
+
+    ScriptedMachine& machine;
+    int index, created = 0;
+    ScriptedDriver script;
+    LONG refs = 0;  // of both interfaces together
+    void* modesContext = nullptr;
+};
+
+GUID MakeGuid(uint32_t n) { return {n, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, static_cast<BYTE>(n)}}; }
+
+DDSURFACEDESC2 MakeMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD tag, DWORD caps2)
+{
+    DDSURFACEDESC2 mode;
+    std::memset(&mode, 0, sizeof mode);
+    mode.dwSize = sizeof mode, mode.dwWidth = width, mode.dwHeight = height, mode.dwRefreshRate = tag;
+    mode.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT), mode.ddpfPixelFormat.dwRGBBitCount = bitsPerPixel;
+    mode.ddsCaps.dwCaps2 = caps2;
+    return mode;
+}
+
+ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDepths, uint32_t guidNumber)
+{
+    ScriptedDevice device{name, {}};
+    std::memset(&device.desc, 0, sizeof device.desc);
+    device.desc.dwDevCaps = devCaps, device.desc.dwDeviceRenderBitDepth = renderDepths;
+    device.desc.deviceGUID = MakeGuid(0xd0000000u | guidNumber);
+    device.desc.dwReserved4 = 0xfeed0000u | guidNumber;  // the last field: whole copies carry it
+    return device;
+}
+
+ScriptedDriver PrimaryDriver(const std::string& description) { return {false, {}, description}; }
+ScriptedDriver SecondaryDriver(const std::string& description, uint32_t n) { return {true, MakeGuid(n), description}; }
+
+ScriptedMachine::ScriptedMachine(std::vector<ScriptedDriver> drivers)
+{
+    for (ScriptedDriver& driver : drivers)
+        drivers_.push_back(std::make_unique<Driver>(*this, static_cast<int>(drivers_.size()), std::move(driver)));
+}
+ScriptedMachine::~ScriptedMachine() = default;
+int ScriptedMachine::Created(int driver) const { return drivers_.at(driver)->created; }
+
+bool ScriptedMachine::AllReleased() const
+{
+    return std::all_of(drivers_.begin(), drivers_.end(), [](const auto& d) { return d->refs == 0; });
+}
+
+DDCAPS ScriptedMachine::ExpectedCaps(int driver, bool hal) const
+{
+    DDCAPS caps;
+    std::memset(&caps, 0, sizeof caps);
+    caps.dwSize = sizeof caps;
+    caps.dwCaps = (hal ? 0xa0000000u : 0xe0000000u) | driver;
+    caps.dwCaps2 = hal ? drivers_.at(driver)->script.halCaps2 : 0;
+    caps.ddsCaps.dwCaps4 = (hal ? 0x4400u : 0x6600u) + driver;  // the last field
+    return caps;
+}
+
+HRESULT ScriptedMachine::EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags)
+{
+    ++enumerateCalls;
+    for (auto& d : drivers_) {
+        Text description(d->script.description.c_str()), driverName("display");
+        GUID* guid = d->script.hasGuid ? &d->script.guid : nullptr;
+        if (flags != 7 || context != nullptr || (!callback(guid, description.chars, driverName.chars, context, nullptr) && !ignoreCancel))
+            break;
+    }
+    return DD_OK;
+}
+
+HRESULT ScriptedMachine::CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer)
+{
+    *object = nullptr;
+    for (auto& d : drivers_) {
+        // Matched by value; the primary driver only by a null GUID.
+        if (driverGuid == nullptr ? d->script.hasGuid : !d->script.hasGuid || !IsEqualGUID(*driverGuid, d->script.guid))
+            continue;
+        ++d->created;
+        if (FAILED(d->script.createResult) || !IsEqualGUID(iid, IID_IDirectDraw7) || outer != nullptr)
+            return FAILED(d->script.createResult) ? d->script.createResult : DDERR_INVALIDPARAMS;
+        *object = static_cast<IDirectDraw7*>(d.get());
+        return d->AddRef(), DD_OK;
+    }
+    return DDERR_INVALIDDIRECTDRAWGUID;
+}
+
+std::string Value(DWORD type, const void* data, size_t size)
+{
+    std::string text = std::to_string(type) + ":";
+    char digits[3];
+    for (size_t i = 0; i < size; ++i)
+        text.append(digits, std::snprintf(digits, sizeof digits, "%02x", static_cast<const BYTE*>(data)[i]));
+    return text;
+}
+
+StoredKey ReadSettingsKey()
+{
+    StoredKey values;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return values;
+    char name[256];
+    BYTE data[4096];
+    for (DWORD i = 0, nameSize = sizeof name, size = sizeof data, type;
+         RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS;
+         ++i, nameSize = sizeof name, size = sizeof data)
+        values[name] = Value(type, data, size);
+    RegCloseKey(key);
+    return values;
+}
+
+void DeleteSettingsKey()
+{
+    const LONG result = RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH);
+    EXPECT_TRUE(result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) << "RegDeleteKeyA returned " << result;
+}
+
+void PutSettingsValue(const char* name, DWORD type, const std::string& hex)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    // A byte past the data that is not zero: the registry looks there for a missing terminator.
+    std::vector<BYTE> data(hex.size() / 2 + 1, 0x7f);
+    for (size_t i = 0; i + 1 < data.size(); ++i)
+        data[i] = static_cast<BYTE>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    EXPECT_EQ(ERROR_SUCCESS, name ? RegSetValueExA(key, name, 0, type, data.data(), DWORD(data.size() - 1)) : 0L) << name;
+    RegCloseKey(key);
+}
+
+bool MemoryRegistry::Query(HKEY key, const char* name, BYTE* data, DWORD size)
+{
+    EXPECT_EQ(kKey, key);
+    const auto value = values.find(name);
+    if (++queries == failQuery || value == values.end())
+        return false;
+    const std::string hex = value->second.substr(value->second.find(':') + 1);
+    if (hex.size() / 2 > size)
+        std::memset(data, 0xcc, size);  // as Windows may leave it after a value too large
+    for (size_t i = 0; hex.size() / 2 <= size && i < hex.size() / 2; ++i)
+        data[i] = static_cast<BYTE>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    return hex.size() / 2 <= size;
+}
+
+void DeviceTable::Add(const char* name, bool hardware, std::vector<DDSURFACEDESC2> modes)
+{
+    const uint32_t i = g_displayDeviceTable.acceptedDeviceCount++;
+    DisplayDeviceRecord& record = g_displayDeviceTable.records[i];
+    std::strncpy(record.name, name, sizeof record.name);  // 40 characters or more: no terminator
+    record.isHardware = hardware ? D3DDEVCAPS_HWRASTERIZATION : 0;
+    record.deviceGuidValue = MakeGuid(0x40 + i);
+    record.driverGuidValue = i == 0 ? GUID{} : MakeGuid(0x60 + i);
+    modes_.push_back(std::move(modes));
+    record.modes = modes_.back().empty() ? nullptr : modes_.back().data();
+    record.modeCount = static_cast<uint32_t>(modes_.back().size());
+}
+
+ScratchDirectory::ScratchDirectory()
+    : previous_(std::filesystem::current_path())
+    , path_(std::filesystem::temp_directory_path() / ("tavelkin-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                                      testing::UnitTest::GetInstance()->current_test_info()->name()))
+{
+    std::filesystem::create_directories(path_);
+    std::filesystem::current_path(path_);
+}
+
+ScratchDirectory::~ScratchDirectory()
+{
+    std::filesystem::current_path(previous_);
+    std::filesystem::remove_all(path_);
+}
+
+INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void(HWND)>& steps)
+{
+    g_steps = steps;
+    g_timer = SetTimer(nullptr, 0, 1, Start);
+    const INT_PTR result = run();
+    KillTimer(nullptr, g_timer);
+    return result;
+}
+
+void Key(HWND control, WPARAM key, bool post)
+{
+    const LPARAM down = 1 | static_cast<LPARAM>(MapVirtualKeyA(static_cast<UINT>(key), 0)) << 16;
+    for (UINT message : {WM_KEYDOWN, WM_KEYUP}) {
+        const LPARAM flags = message == WM_KEYUP ? down | static_cast<LPARAM>(0xC0000000u) : down;
+        post ? void(PostMessageA(control, message, key, flags)) : (SetFocus(control), void(SendMessageA(control, message, key, flags)));
+    }
+}
+
+void DragThumb(HWND trackbar, int position)
+{
+    RECT thumb, channel;
+    SendMessageA(trackbar, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
+    SendMessageA(trackbar, TBM_GETCHANNELRECT, 0, reinterpret_cast<LPARAM>(&channel));
+    const int y = (thumb.top + thumb.bottom) / 2, x = channel.left + (channel.right - channel.left) * position / 2;
+    SendMessageA(trackbar, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM((thumb.left + thumb.right) / 2, y));
+    SendMessageA(trackbar, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
+    SendMessageA(trackbar, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+}
