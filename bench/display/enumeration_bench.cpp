@@ -87,8 +87,7 @@ int main(int argc, char** argv)
 
     std::vector<ScriptedDriver> drivers;
     for (int d = 0; d < driverCount; ++d) {
-        ScriptedDriver driver = d == 0 ? PrimaryDriver("Primary Display Driver")
-                                       : SecondaryDriver("Accelerator " + std::to_string(d), 100 + d);
+        ScriptedDriver driver(d == 0 ? "Primary Display Driver" : "Accelerator " + std::to_string(d), d == 0 ? 0 : 100 + d);
         driver.modes = ScrambledModes(modeCount, 7u + d);
         driver.devices = {MakeDevice("HAL", D3DDEVCAPS_HWRASTERIZATION, DDBD_16 | DDBD_24 | DDBD_32, d)};
         drivers.push_back(driver);

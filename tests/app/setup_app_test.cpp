@@ -13,7 +13,7 @@ TEST(SetupAppRun, DevicesThenSettingsThenTheDialogThenTheExitStep)
         int exits = 0;
         int ExitInstance() override { return ++exits, CSetupApp::ExitInstance(); }
     };
-    ScriptedDriver primary = PrimaryDriver("Primary Display");
+    ScriptedDriver primary("Primary Display");
     primary.modes = {MakeMode(800, 600, 16), MakeMode(640, 480, 16), MakeMode(1024, 768, 32)};
     primary.devices = {MakeDevice("Software Rasterizer", 0, DDBD_16, 1), MakeDevice("Card HAL", D3DDEVCAPS_HWRASTERIZATION, DDBD_16 | DDBD_32, 2)};
     for (bool card : {true, false}) {

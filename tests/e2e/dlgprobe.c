@@ -11,6 +11,7 @@ static BOOL CALLBACK print_window(HWND window, LPARAM unused)
     WCHAR text[256];
     char utf8[1024];
     RECT r;
+    (void)unused;
     GetWindowRect(window, &r);
     GetWindowTextW(window, text, 256);
     WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, NULL, NULL);

@@ -80,7 +80,7 @@ class PlayerRuns(unittest.TestCase):
     def open_dialog(self, lang="en_US.UTF-8"):
         """Starts the utility; {control: (rectangle, text)} once its dialog shows, the labels' texts."""
         self.process = self.start(os.path.join(ARGS.tree, "TavelkinSetup.exe"), lang=lang)
-        probe = subprocess.run([WINE_EXEC, os.path.join(ARGS.tree, "tests", "e2e", "dlgprobe.exe")], env=dict(self.env, DLGPROBE_DESKTOP=DESKTOP),
+        probe = subprocess.run([WINE_EXEC, os.path.join(ARGS.tree, "tests", "dlgprobe.exe")], env=dict(self.env, DLGPROBE_DESKTOP=DESKTOP),
                                stdout=subprocess.PIPE, timeout=120)
         self.assertEqual(0, probe.returncode, "no dialog")
         lines = [line.split(" ", 5) for line in probe.stdout.decode("utf-8").splitlines()]

@@ -4,7 +4,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -31,95 +30,80 @@ BOOL CALLBACK FindShownDialog(HWND window, LPARAM)
     return g_dialog == nullptr;
 }
 
-void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD)
-{
-    ADD_FAILURE() << "the dialog was still open two seconds after its steps";
-    EndDialog(g_dialog, 0x5a5a);
-}
-
-// Thread timers come through the modal loop: this runs once the dialog shows and takes input.
+// Thread timers come through the modal loop: this runs once the dialog shows and takes input, and
+// again two seconds later, when it ends a dialog still open.
 void CALLBACK Start(HWND, UINT, UINT_PTR, DWORD)
 {
-    EnumThreadWindows(GetCurrentThreadId(), FindShownDialog, 0);
-    if (g_dialog == nullptr)
+    if (g_steps == nullptr) {
+        ADD_FAILURE() << "the dialog was still open two seconds after its steps";
+        EndDialog(g_dialog, 0x5a5a);
+        return;
+    }
+    if (EnumThreadWindows(GetCurrentThreadId(), FindShownDialog, 0))
         return;
     KillTimer(nullptr, g_timer);
-    g_timer = SetTimer(nullptr, 0, 2000, Watchdog);
-    g_steps(g_dialog);
+    g_timer = SetTimer(nullptr, 0, 2000, Start);
+    std::function<void(HWND)> steps = std::move(g_steps);
+    g_steps = nullptr;
+    steps(g_dialog);
 }
 
 }  // namespace
 
-#define UNSUPPORTED(method, ...) STDMETHOD(method)(__VA_ARGS__) override { return DDERR_UNSUPPORTED; }
+ScriptedDriver::ScriptedDriver(std::string text, uint32_t guidNumber) : guid(MakeGuid(guidNumber)), description(std::move(text)) {}
 
-// One driver's DirectDraw and Direct3D objects in one.
-struct ScriptedMachine::Driver final : IDirectDraw7, IDirect3D7 {
-    Driver(ScriptedMachine& owner, int number, ScriptedDriver driver) : machine(owner), index(number), script(std::move(driver)) {}
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-    STDMETHOD_(ULONG, Release)() override { return --refs; }
-    STDMETHOD(QueryInterface)(REFIID iid, void** object) override
-    {
-        *object = nullptr;
-        if (!IsEqualGUID(iid, IID_IDirect3D7) || FAILED(script.queryDirect3DResult))
-            return IsEqualGUID(iid, IID_IDirect3D7) ? script.queryDirect3DResult : E_NOINTERFACE;
-        *object = static_cast<IDirect3D7*>(this);
-        return AddRef(), S_OK;
-    }
-    STDMETHOD(GetCaps)(LPDDCAPS hal, LPDDCAPS hel) override
-    {
-        if (!hal || !hel || hal->dwSize != sizeof(DDCAPS) || hel->dwSize != sizeof(DDCAPS))
-            return DDERR_INVALIDPARAMS;
-        *hal = machine.ExpectedCaps(index, true), *hel = machine.ExpectedCaps(index, false);
-        return DD_OK;
-    }
-    STDMETHOD(EnumDisplayModes)(DWORD flags, LPDDSURFACEDESC2 templ, LPVOID context, LPDDENUMMODESCALLBACK2 callback) override
-    {
-        modesContext = context;
-        for (DDSURFACEDESC2 mode : script.modes) {
-            const HRESULT result = flags == 0 && templ == nullptr ? callback(&mode, context) : DDENUMRET_CANCEL;
-            Scribble(mode);
-            if (result == DDENUMRET_CANCEL && !machine.ignoreCancel)
-                break;
-        }
-        return DD_OK;
-    }
-    STDMETHOD(EnumDevices)(LPD3DENUMDEVICESCALLBACK7 callback, void* context) override
-    {
-        if (context == nullptr || context != modesContext)  // the driver context of the mode walk
-            return DDERR_INVALIDPARAMS;
-        for (const ScriptedDevice& device : script.devices) {
-            Text description("Direct3D device description"), name(device.name.c_str());
-            D3DDEVICEDESC7 desc = device.desc;
-            const HRESULT result = callback(description.chars, name.chars, &desc, context);
-            Scribble(desc);
-            if (result == D3DENUMRET_CANCEL && !machine.ignoreCancel)
-                break;
-        }
-        return D3D_OK;
-    }
-    UNSUPPORTED(Compact) UNSUPPORTED(CreateClipper, DWORD, LPDIRECTDRAWCLIPPER*, IUnknown*)
-    UNSUPPORTED(CreatePalette, DWORD, LPPALETTEENTRY, LPDIRECTDRAWPALETTE*, IUnknown*)
-    UNSUPPORTED(CreateSurface, LPDDSURFACEDESC2, LPDIRECTDRAWSURFACE7*, IUnknown*)
-    UNSUPPORTED(DuplicateSurface, LPDIRECTDRAWSURFACE7, LPDIRECTDRAWSURFACE7*)
-    UNSUPPORTED(EnumSurfaces, DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMSURFACESCALLBACK7) UNSUPPORTED(FlipToGDISurface)
-    UNSUPPORTED(GetDisplayMode, LPDDSURFACEDESC2) UNSUPPORTED(GetFourCCCodes, LPDWORD, LPDWORD)
-    UNSUPPORTED(GetGDISurface, LPDIRECTDRAWSURFACE7*) UNSUPPORTED(GetMonitorFrequency, LPDWORD)
-    UNSUPPORTED(GetScanLine, LPDWORD) UNSUPPORTED(GetVerticalBlankStatus, WINBOOL*) UNSUPPORTED(Initialize, GUID*)
-    UNSUPPORTED(RestoreDisplayMode) UNSUPPORTED(SetCooperativeLevel, HWND, DWORD)
-    UNSUPPORTED(SetDisplayMode, DWORD, DWORD, DWORD, DWORD, DWORD) UNSUPPORTED(WaitForVerticalBlank, DWORD, HANDLE)
-    UNSUPPORTED(GetAvailableVidMem, LPDDSCAPS2, LPDWORD, LPDWORD) UNSUPPORTED(GetSurfaceFromDC, HDC, LPDIRECTDRAWSURFACE7*)
-    UNSUPPORTED(RestoreAllSurfaces) UNSUPPORTED(TestCooperativeLevel) UNSUPPORTED(GetDeviceIdentifier, LPDDDEVICEIDENTIFIER2, DWORD)
-    UNSUPPORTED(StartModeTest, LPSIZE, DWORD, DWORD) UNSUPPORTED(EvaluateMode, DWORD, DWORD*)
-    UNSUPPORTED(CreateDevice, REFCLSID, IDirectDrawSurface7*, IDirect3DDevice7**)
-    UNSUPPORTED(CreateVertexBuffer, D3DVERTEXBUFFERDESC*, IDirect3DVertexBuffer7**, DWORD)
-    UNSUPPORTED(EnumZBufferFormats, REFCLSID, LPD3DENUMPIXELFORMATSCALLBACK, void*) UNSUPPORTED(EvictManagedTextures)
+STDMETHODIMP ScriptedDriver::QueryInterface(REFIID iid, void** object)
+{
+    *object = nullptr;
+    if (!IsEqualGUID(iid, IID_IDirect3D7) || FAILED(queryDirect3DResult))
+        return IsEqualGUID(iid, IID_IDirect3D7) ? queryDirect3DResult : E_NOINTERFACE;
+    *object = static_cast<IDirect3D7*>(this);
+    return AddRef(), S_OK;
+}
 
-    ScriptedMachine& machine;
-    int index, created = 0;
-    ScriptedDriver script;
-    LONG refs = 0;  // of both interfaces together
-    void* modesContext = nullptr;
-};
+STDMETHODIMP ScriptedDriver::GetCaps(LPDDCAPS hal, LPDDCAPS hel)
+{
+    if (!hal || !hel || hal->dwSize != sizeof(DDCAPS) || hel->dwSize != sizeof(DDCAPS))
+        return DDERR_INVALIDPARAMS;
+    *hal = Caps(true), *hel = Caps(false);
+    return DD_OK;
+}
+
+DDCAPS ScriptedDriver::Caps(bool hal) const
+{
+    DDCAPS caps;
+    std::memset(&caps, 0, sizeof caps);
+    caps.dwSize = sizeof caps;
+    caps.dwCaps = (hal ? 0xa0000000u : 0xe0000000u) | guid.Data1;
+    caps.dwCaps2 = hal ? halCaps2 : 0;
+    caps.ddsCaps.dwCaps4 = (hal ? 0x4400u : 0x6600u) + guid.Data1;  // the last field
+    return caps;
+}
+
+STDMETHODIMP ScriptedDriver::EnumDisplayModes(DWORD flags, LPDDSURFACEDESC2 templ, LPVOID context, LPDDENUMMODESCALLBACK2 callback)
+{
+    modesContext = context;
+    for (DDSURFACEDESC2 mode : modes) {
+        const HRESULT result = flags == 0 && templ == nullptr ? callback(&mode, context) : DDENUMRET_CANCEL;
+        Scribble(mode);
+        if (result == DDENUMRET_CANCEL && !ignoreCancel)
+            break;
+    }
+    return DD_OK;
+}
+
+STDMETHODIMP ScriptedDriver::EnumDevices(LPD3DENUMDEVICESCALLBACK7 callback, void* context)
+{
+    for (const ScriptedDevice& device : devices) {  // with the driver context of the mode walk
+        Text text("Direct3D device description"), name(device.name.c_str());
+        D3DDEVICEDESC7 desc = device.desc;
+        const HRESULT result = context && context == modesContext ? callback(text.chars, name.chars, &desc, context) : D3DENUMRET_CANCEL;
+        Scribble(desc);
+        if (result == D3DENUMRET_CANCEL && !ignoreCancel)
+            break;
+    }
+    return D3D_OK;
+}
 
 GUID MakeGuid(uint32_t n) { return {n, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, static_cast<BYTE>(n)}}; }
 
@@ -143,40 +127,13 @@ ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDe
     return device;
 }
 
-ScriptedDriver PrimaryDriver(const std::string& description) { return {false, {}, description}; }
-ScriptedDriver SecondaryDriver(const std::string& description, uint32_t n) { return {true, MakeGuid(n), description}; }
-
-ScriptedMachine::ScriptedMachine(std::vector<ScriptedDriver> drivers)
-{
-    for (ScriptedDriver& driver : drivers)
-        drivers_.push_back(std::make_unique<Driver>(*this, static_cast<int>(drivers_.size()), std::move(driver)));
-}
-ScriptedMachine::~ScriptedMachine() = default;
-int ScriptedMachine::Created(int driver) const { return drivers_.at(driver)->created; }
-
-bool ScriptedMachine::AllReleased() const
-{
-    return std::all_of(drivers_.begin(), drivers_.end(), [](const auto& d) { return d->refs == 0; });
-}
-
-DDCAPS ScriptedMachine::ExpectedCaps(int driver, bool hal) const
-{
-    DDCAPS caps;
-    std::memset(&caps, 0, sizeof caps);
-    caps.dwSize = sizeof caps;
-    caps.dwCaps = (hal ? 0xa0000000u : 0xe0000000u) | driver;
-    caps.dwCaps2 = hal ? drivers_.at(driver)->script.halCaps2 : 0;
-    caps.ddsCaps.dwCaps4 = (hal ? 0x4400u : 0x6600u) + driver;  // the last field
-    return caps;
-}
-
 HRESULT ScriptedMachine::EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags)
 {
     ++enumerateCalls;
-    for (auto& d : drivers_) {
-        Text description(d->script.description.c_str()), driverName("display");
-        GUID* guid = d->script.hasGuid ? &d->script.guid : nullptr;
-        if (flags != 7 || context != nullptr || (!callback(guid, description.chars, driverName.chars, context, nullptr) && !ignoreCancel))
+    for (ScriptedDriver& d : drivers) {
+        Text description(d.description.c_str()), driverName("display");
+        GUID* guid = d.guid.Data1 != 0 ? &d.guid : nullptr;
+        if (flags != 7 || context != nullptr || (!callback(guid, description.chars, driverName.chars, context, nullptr) && !d.ignoreCancel))
             break;
     }
     return DD_OK;
@@ -185,15 +142,15 @@ HRESULT ScriptedMachine::EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context
 HRESULT ScriptedMachine::CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer)
 {
     *object = nullptr;
-    for (auto& d : drivers_) {
+    for (ScriptedDriver& d : drivers) {
         // Matched by value; the primary driver only by a null GUID.
-        if (driverGuid == nullptr ? d->script.hasGuid : !d->script.hasGuid || !IsEqualGUID(*driverGuid, d->script.guid))
+        if (driverGuid == nullptr ? d.guid.Data1 != 0 : d.guid.Data1 == 0 || !IsEqualGUID(*driverGuid, d.guid))
             continue;
-        ++d->created;
-        if (FAILED(d->script.createResult) || !IsEqualGUID(iid, IID_IDirectDraw7) || outer != nullptr)
-            return FAILED(d->script.createResult) ? d->script.createResult : DDERR_INVALIDPARAMS;
-        *object = static_cast<IDirectDraw7*>(d.get());
-        return d->AddRef(), DD_OK;
+        ++d.created;
+        if (FAILED(d.createResult) || !IsEqualGUID(iid, IID_IDirectDraw7) || outer != nullptr)
+            return FAILED(d.createResult) ? d.createResult : DDERR_INVALIDPARAMS;
+        *object = static_cast<IDirectDraw7*>(&d);
+        return d.AddRef(), DD_OK;
     }
     return DDERR_INVALIDDIRECTDRAWGUID;
 }
@@ -211,13 +168,12 @@ StoredKey ReadSettingsKey()
 {
     StoredKey values;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return values;
     char name[256];
     BYTE data[4096];
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return values;
     for (DWORD i = 0, nameSize = sizeof name, size = sizeof data, type;
-         RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS;
-         ++i, nameSize = sizeof name, size = sizeof data)
+         RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS; ++i, nameSize = sizeof name, size = sizeof data)
         values[name] = Value(type, data, size);
     RegCloseKey(key);
     return values;
@@ -233,17 +189,15 @@ void PutSettingsValue(const char* name, DWORD type, const std::string& hex)
 {
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    // A byte past the data that is not zero: the registry looks there for a missing terminator.
-    std::vector<BYTE> data(hex.size() / 2 + 1, 0x7f);
+    std::vector<BYTE> data(hex.size() / 2 + 1, 0x7f);  // a byte past the data: the registry looks there for a zero
     for (size_t i = 0; i + 1 < data.size(); ++i)
         data[i] = static_cast<BYTE>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
     EXPECT_EQ(ERROR_SUCCESS, name ? RegSetValueExA(key, name, 0, type, data.data(), DWORD(data.size() - 1)) : 0L) << name;
     RegCloseKey(key);
 }
 
-bool MemoryRegistry::Query(HKEY key, const char* name, BYTE* data, DWORD size)
+bool MemoryRegistry::Query(HKEY, const char* name, BYTE* data, DWORD size)
 {
-    EXPECT_EQ(kKey, key);
     const auto value = values.find(name);
     if (++queries == failQuery || value == values.end())
         return false;
@@ -255,32 +209,31 @@ bool MemoryRegistry::Query(HKEY key, const char* name, BYTE* data, DWORD size)
     return hex.size() / 2 <= size;
 }
 
-void DeviceTable::Add(const char* name, bool hardware, std::vector<DDSURFACEDESC2> modes)
+void DeviceTable::Add(const char* name, bool hardware, std::vector<DDSURFACEDESC2> recordModes)
 {
     const uint32_t i = g_displayDeviceTable.acceptedDeviceCount++;
     DisplayDeviceRecord& record = g_displayDeviceTable.records[i];
     std::strncpy(record.name, name, sizeof record.name);  // 40 characters or more: no terminator
     record.isHardware = hardware ? D3DDEVCAPS_HWRASTERIZATION : 0;
-    record.deviceGuidValue = MakeGuid(0x40 + i);
-    record.driverGuidValue = i == 0 ? GUID{} : MakeGuid(0x60 + i);
-    modes_.push_back(std::move(modes));
-    record.modes = modes_.back().empty() ? nullptr : modes_.back().data();
-    record.modeCount = static_cast<uint32_t>(modes_.back().size());
+    record.deviceGuidValue = MakeGuid(0x40 + i), record.driverGuidValue = i == 0 ? GUID{} : MakeGuid(0x60 + i);
+    modes.push_back(std::move(recordModes));
+    record.modes = modes.back().empty() ? nullptr : modes.back().data();
+    record.modeCount = static_cast<uint32_t>(modes.back().size());
 }
 
 ScratchDirectory::ScratchDirectory()
-    : previous_(std::filesystem::current_path())
-    , path_(std::filesystem::temp_directory_path() / ("tavelkin-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                                      testing::UnitTest::GetInstance()->current_test_info()->name()))
+    : previous(std::filesystem::current_path())
+    , path(std::filesystem::temp_directory_path() /
+           ("tavelkin-" + std::to_string(GetCurrentProcessId()) + testing::UnitTest::GetInstance()->current_test_info()->name()))
 {
-    std::filesystem::create_directories(path_);
-    std::filesystem::current_path(path_);
+    std::filesystem::create_directories(path);
+    std::filesystem::current_path(path);
 }
 
 ScratchDirectory::~ScratchDirectory()
 {
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(path_);
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(path);
 }
 
 INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void(HWND)>& steps)
@@ -295,9 +248,11 @@ INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void(
 void Key(HWND control, WPARAM key, bool post)
 {
     const LPARAM down = 1 | static_cast<LPARAM>(MapVirtualKeyA(static_cast<UINT>(key), 0)) << 16;
+    if (!post)
+        SetFocus(control);
     for (UINT message : {WM_KEYDOWN, WM_KEYUP}) {
         const LPARAM flags = message == WM_KEYUP ? down | static_cast<LPARAM>(0xC0000000u) : down;
-        post ? void(PostMessageA(control, message, key, flags)) : (SetFocus(control), void(SendMessageA(control, message, key, flags)));
+        post ? void(PostMessageA(control, message, key, flags)) : void(SendMessageA(control, message, key, flags));
     }
 }
 
