@@ -1,10 +1,13 @@
-#include "memtrack/memtrack.h"
+#include "memtrack/tracker.h"
 
 #include <cstdlib>
 #include <cstring>
 #if defined(_WIN32) && !defined(_WIN64)
 #include <malloc.h>
 #endif
+
+// Plain new promises the default new alignment: every body starts on the heap's alignment.
+static_assert(kHeapAlignment >= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "plain new alignment");
 
 // The record's layout is fixed; only pointer widths differ between builds.
 static_assert(offsetof(AllocationUnit, actualAddress) == 8, "layout");
@@ -188,11 +191,6 @@ uint32_t UnitHashBucket(const void* reportedAddress)
     return static_cast<uint32_t>((reinterpret_cast<uintptr_t>(reportedAddress) >> 4) & 0xFFF);
 }
 
-void WipeAllocationUnit(AllocationUnit* unit, uint32_t pattern)
-{
-    Wipe(unit, MakePatternBlock(pattern));
-}
-
 void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* ownerFunction,
                       uint32_t allocationType, uint32_t reportedSize)
 {
@@ -332,22 +330,4 @@ void TrackedReleaseAligned(void* address, std::size_t alignment)
         return;
     }
     TrackedRelease(unit->reportedAddress);
-}
-
-uint32_t CountTrackedBlocks()
-{
-    uint32_t count = 0;
-    for (AllocationUnit* head : unitHashTable) {
-        for (AllocationUnit* unit = head; unit != nullptr; unit = unit->nextUnit)
-            ++count;
-    }
-    return count;
-}
-
-uint32_t CountSpareUnits()
-{
-    uint32_t count = 0;
-    for (AllocationUnit* unit = spareUnitList; unit != nullptr; unit = unit->nextUnit)
-        ++count;
-    return count;
 }

@@ -7,10 +7,6 @@
 
 #include "memtrack/memtrack.h"
 
-// Plain new promises the default new alignment: every body starts on the
-// tracker's heap alignment. Larger alignments take the over-aligned forms.
-static_assert(kHeapAlignment >= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "plain new alignment");
-
 namespace {
 
 // operator new's failure carries the text the rest of the system expects.

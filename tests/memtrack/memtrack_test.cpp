@@ -1,6 +1,6 @@
 // The allocation tracker and its log through the replacement operators, on a scripted heap, in a
 // scratch directory; fresh processes of this executable show the log's once-per-run reset.
-#include "memtrack/memtrack.h"
+#include "tracked.h"
 
 #include <gtest/gtest.h>
 
