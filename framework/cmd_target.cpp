@@ -25,11 +25,11 @@ const MessageMapEntry* CCmdTarget::FindMessageEntry(const MessageMap* map, UINT 
 BOOL CCmdTarget::OnCmdMsg(UINT id, UINT code) {
     const MessageMapEntry* e = FindMessageEntry(GetMessageMap(), WM_COMMAND, code, id);
     if (!e || e->handler.sig != MessageSig::vv) return FALSE;
-    CallHandler(*e, MAKEWPARAM(id, code), 0);
+    CallHandler(*e, 0);
     return TRUE;
 }
 
-LRESULT CCmdTarget::CallHandler(const MessageMapEntry& entry, WPARAM wParam, LPARAM lParam) {
+LRESULT CCmdTarget::CallHandler(const MessageMapEntry& entry, LPARAM lParam) {
     const MessageFn& fn = entry.handler.fn;
     switch (entry.handler.sig) {
     case MessageSig::vv:
@@ -42,8 +42,6 @@ LRESULT CCmdTarget::CallHandler(const MessageMapEntry& entry, WPARAM wParam, LPA
         (this->*fn.notify)(reinterpret_cast<NMHDR*>(lParam), &result);
         return result;
     }
-    case MessageSig::lwl:
-        return (this->*fn.lwl)(wParam, lParam);
     case MessageSig::End:
         break;
     }

@@ -12,17 +12,6 @@ int CComboBox::SetCurSel(int nSelect) {
 
 int CComboBox::GetCurSel() const { return static_cast<int>(SendMessage(CB_GETCURSEL)); }
 
-int CComboBox::GetCount() const { return static_cast<int>(SendMessage(CB_GETCOUNT)); }
-
-int CComboBox::GetLBTextLen(int nIndex) const {
-    return static_cast<int>(SendMessage(CB_GETLBTEXTLEN, static_cast<WPARAM>(nIndex)));
-}
-
-int CComboBox::GetLBText(int nIndex, LPSTR lpszText) const {
-    return static_cast<int>(SendMessage(CB_GETLBTEXT, static_cast<WPARAM>(nIndex),
-                                        reinterpret_cast<LPARAM>(lpszText)));
-}
-
 void CButton::SetCheck(int nCheck) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(nCheck)); }
 
 int CButton::GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
@@ -38,10 +27,6 @@ void CSliderCtrl::SetRangeMax(int nMax, BOOL bRedraw) {
 void CSliderCtrl::SetPos(int nPos) { SendMessage(TBM_SETPOS, TRUE, static_cast<LPARAM>(nPos)); }
 
 int CSliderCtrl::GetPos() const { return static_cast<int>(SendMessage(TBM_GETPOS)); }
-
-int CSliderCtrl::GetRangeMin() const { return static_cast<int>(SendMessage(TBM_GETRANGEMIN)); }
-
-int CSliderCtrl::GetRangeMax() const { return static_cast<int>(SendMessage(TBM_GETRANGEMAX)); }
 
 CPaintDC::CPaintDC(CWnd* pWnd) : m_hWnd(pWnd->m_hWnd) { m_hDC = ::BeginPaint(m_hWnd, &m_ps); }
 

@@ -13,10 +13,6 @@ public:
     void ResetContent();                     // CB_RESETCONTENT
     int SetCurSel(int nSelect);              // CB_SETCURSEL: index, or CB_ERR when none selected
     int GetCurSel() const;                   // CB_GETCURSEL: index, or CB_ERR
-    int GetCount() const;                    // CB_GETCOUNT
-    int GetLBTextLen(int nIndex) const;      // CB_GETLBTEXTLEN: length without the zero, or CB_ERR
-    // CB_GETLBTEXT: lpszText must hold GetLBTextLen(nIndex) + 1 characters.
-    int GetLBText(int nIndex, LPSTR lpszText) const;
 };
 
 class CButton : public CWnd {
@@ -31,8 +27,6 @@ public:
     void SetRangeMax(int nMax, BOOL bRedraw = FALSE);  // TBM_SETRANGEMAX
     void SetPos(int nPos);                              // TBM_SETPOS, redrawn
     int GetPos() const;                                 // TBM_GETPOS
-    int GetRangeMin() const;                            // TBM_GETRANGEMIN
-    int GetRangeMax() const;                            // TBM_GETRANGEMAX
 };
 
 // BeginPaint on construction, EndPaint on destruction.
@@ -43,7 +37,6 @@ public:
     CPaintDC(const CPaintDC&) = delete;
     CPaintDC& operator=(const CPaintDC&) = delete;
 
-    HDC GetSafeHdc() const { return m_hDC; }
     BOOL DrawIcon(int x, int y, HICON hIcon);
 
     HDC m_hDC;

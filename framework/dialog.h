@@ -27,9 +27,6 @@ public:
     // TRUE: the platform puts the focus on the first tab stop.
     virtual BOOL OnInitDialog();
 
-    UINT GetTemplateId() const { return m_nIDTemplate; }
-    CWnd* GetParentWnd() const { return m_pParentWnd; }
-
 protected:
     virtual void DoDataExchange(CDataExchange* pDX);
     // IDOK: an exchange from the controls, then EndDialog(IDOK).

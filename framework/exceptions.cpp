@@ -2,9 +2,6 @@
 
 #include <cstring>
 
-CNotSupportedException::CNotSupportedException() noexcept
-    : CNotSupportedException("operation not supported") {}
-
 CNotSupportedException::CNotSupportedException(const char* message) noexcept {
     // Bounded copy: the message lives inside the exception, no allocation.
     std::strncpy(m_message, message ? message : "", sizeof m_message - 1);

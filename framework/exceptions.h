@@ -12,7 +12,6 @@ public:
 // for example binding a control identifier that the dialog does not contain.
 class CNotSupportedException : public CException {
 public:
-    CNotSupportedException() noexcept;
     explicit CNotSupportedException(const char* message) noexcept;
     const char* what() const noexcept override { return m_message; }
 

@@ -12,7 +12,6 @@ enum class MessageSig : unsigned char {
     vv,      // void fn()
     hcv,     // HCURSOR fn()
     notify,  // void fn(NMHDR*, LRESULT*)
-    lwl,     // LRESULT fn(WPARAM, LPARAM)
 };
 
 // The handler as stored in a map: the member named by the signature kind is the
@@ -22,12 +21,10 @@ union MessageFn {
     constexpr MessageFn(void (CCmdTarget::*fn)()) : vv(fn) {}
     constexpr MessageFn(HCURSOR (CCmdTarget::*fn)()) : hcv(fn) {}
     constexpr MessageFn(void (CCmdTarget::*fn)(NMHDR*, LRESULT*)) : notify(fn) {}
-    constexpr MessageFn(LRESULT (CCmdTarget::*fn)(WPARAM, LPARAM)) : lwl(fn) {}
 
     void (CCmdTarget::*vv)();
     HCURSOR (CCmdTarget::*hcv)();
     void (CCmdTarget::*notify)(NMHDR*, LRESULT*);
-    LRESULT (CCmdTarget::*lwl)(WPARAM, LPARAM);
 };
 
 struct MessageHandler {
@@ -72,7 +69,7 @@ protected:
     static const MessageMap* GetThisMessageMap();
     // Calls the entry's handler on this object with the message's parameters
     // and returns the handler's result (0 for handlers that have none).
-    LRESULT CallHandler(const MessageMapEntry& entry, WPARAM wParam, LPARAM lParam);
+    LRESULT CallHandler(const MessageMapEntry& entry, LPARAM lParam);
 };
 
 namespace fw_detail {
@@ -88,10 +85,6 @@ constexpr MessageHandler Handler(HCURSOR (T::*fn)()) {
 template <class T>
 constexpr MessageHandler Handler(void (T::*fn)(NMHDR*, LRESULT*)) {
     return {MessageSig::notify, static_cast<void (CCmdTarget::*)(NMHDR*, LRESULT*)>(fn)};
-}
-template <class T>
-constexpr MessageHandler Handler(LRESULT (T::*fn)(WPARAM, LPARAM)) {
-    return {MessageSig::lwl, static_cast<LRESULT (CCmdTarget::*)(WPARAM, LPARAM)>(fn)};
 }
 }  // namespace fw_detail
 
@@ -135,7 +128,3 @@ protected:                                             \
 #define ON_NOTIFY(code, id, fn) \
     {WM_NOTIFY, (UINT)(code), (UINT)(id), \
      fw_detail::Handler(static_cast<void (ThisClass::*)(NMHDR*, LRESULT*)>(fn))},
-// LRESULT fn(WPARAM, LPARAM) for any message other than WM_COMMAND and WM_NOTIFY
-#define ON_MESSAGE(message, fn) \
-    {(UINT)(message), 0, 0, \
-     fw_detail::Handler(static_cast<LRESULT (ThisClass::*)(WPARAM, LPARAM)>(fn))},

@@ -9,8 +9,7 @@ bool g_3dLook = false;
 
 CWinApp* GetCurrentApp() { return g_currentApp; }
 
-CWinApp::CWinApp(LPCSTR lpszAppName)
-    : m_hInstance(::GetModuleHandleA(nullptr)), m_pszAppName(lpszAppName) {
+CWinApp::CWinApp() : m_hInstance(::GetModuleHandleA(nullptr)) {
     if (!g_currentApp) g_currentApp = this;
 }
 
@@ -22,20 +21,9 @@ CWinApp::~CWinApp() {
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
 END_MESSAGE_MAP()
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance() { return FALSE; }
 
-int CWinApp::Run() {
-    MSG msg;
-    BOOL got;
-    while ((got = ::GetMessageA(&msg, nullptr, 0, 0)) > 0) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageA(&msg);
-    }
-    m_nExitCode = got == 0 ? static_cast<int>(msg.wParam) : -1;
-    return ExitInstance();
-}
-
-int CWinApp::ExitInstance() { return m_nExitCode; }
+int CWinApp::ExitInstance() { return 0; }
 
 void CWinApp::OnHelp() {}
 
@@ -43,8 +31,6 @@ BOOL CWinApp::Enable3dControls() {
     g_3dLook = true;
     return TRUE;
 }
-
-void CWinApp::Disable3dControls() { g_3dLook = false; }
 
 BOOL CWinApp::Is3dLookEnabled() { return g_3dLook; }
 
@@ -68,19 +54,17 @@ int RunApplication(HINSTANCE hInstance) {
     CWinApp* app = GetCurrentApp();
     if (!app) return -1;
     app->m_hInstance = hInstance;
-    app->m_nExitCode = 0;
     // Dialogs that fail for want of the classes fail silently; nothing to report here.
     RegisterCommonControlClasses();
-    if (app->InitInstance()) return app->Run();
+    app->InitInstance();
 
-    // No message loop: take down what is left of the main window.
+    // Take down what is left of the main window.
     if (CWnd* main = app->m_pMainWnd) {
         HWND hWnd = main->m_hWnd;
         if (hWnd && ::IsWindow(hWnd)) {
             ::DestroyWindow(hWnd);
             if (main->m_hWnd == hWnd) main->Detach();
         }
-        app->m_pMainWnd = nullptr;
     }
     return app->ExitInstance();
 }

@@ -13,15 +13,14 @@ class CWinApp : public CCmdTarget {
 public:
     // The first application object constructed becomes the current one
     // (a program has exactly one, constructed statically).
-    explicit CWinApp(LPCSTR lpszAppName = nullptr);
+    CWinApp();
     ~CWinApp() override;
 
-    // Called once by RunApplication. FALSE: no message loop runs.
+    // Called once by RunApplication. This framework runs no message loop of its
+    // own, whatever the result: the windows of its programs are modal dialogs,
+    // which run theirs.
     virtual BOOL InitInstance();
-    // The message loop, until WM_QUIT; then ExitInstance.
-    virtual int Run();
-    // The default exit step: the exit status, which is the WM_QUIT code of the
-    // message loop, or 0 when no loop ran.
+    // The default exit step: the exit status, 0.
     virtual int ExitInstance();
     // The default handler for ID_HELP, for a derived map to name. The program
     // ships no help file, so it does nothing.
@@ -31,18 +30,13 @@ public:
     // while it is on reach the dialog manager with DS_3DLOOK. Returns TRUE when
     // the look is on.
     static BOOL Enable3dControls();
-    static void Disable3dControls();
     static BOOL Is3dLookEnabled();
 
+    // The main window: a dialog's reference is cleared when its window is destroyed.
     CWnd* m_pMainWnd = nullptr;
     HINSTANCE m_hInstance;
-    LPCSTR m_pszAppName;
 
 protected:
-    int m_nExitCode = 0;  // of the last message loop of this run
-
-    friend int RunApplication(HINSTANCE hInstance);
-
     DECLARE_MESSAGE_MAP()
 };
 
@@ -53,7 +47,6 @@ CWinApp* GetCurrentApp();
 BOOL RegisterCommonControlClasses();
 
 // The program's run: registers the common controls, calls InitInstance once,
-// then either runs the message loop or, when InitInstance returned FALSE,
-// destroys the window the main-window reference still names and calls
-// ExitInstance. Returns the exit status; -1 when there is no application object.
+// destroys the window the main-window reference still names and returns what
+// ExitInstance returns; -1 when there is no application object.
 int RunApplication(HINSTANCE hInstance);

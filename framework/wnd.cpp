@@ -1,12 +1,6 @@
 #include "framework/wnd.h"
 
-#include "framework/winapp.h"
-
-CWnd::~CWnd() {
-    // The application must never be left naming an object that is gone.
-    CWinApp* app = GetCurrentApp();
-    if (app && app->m_pMainWnd == this) app->m_pMainWnd = nullptr;
-}
+CWnd::~CWnd() = default;
 
 BOOL CWnd::Attach(HWND hWnd) {
     if (m_hWnd || !hWnd || !::IsWindow(hWnd)) return FALSE;
@@ -24,22 +18,9 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
     return ::SendMessageA(m_hWnd, message, wParam, lParam);
 }
 
-BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
-    return ::PostMessageA(m_hWnd, message, wParam, lParam);
-}
-
-HWND CWnd::GetDlgItem(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
-
 BOOL CWnd::IsIconic() const { return ::IsIconic(m_hWnd); }
 
 void CWnd::GetClientRect(LPRECT lpRect) const { ::GetClientRect(m_hWnd, lpRect); }
-
-void CWnd::GetWindowRect(LPRECT lpRect) const { ::GetWindowRect(m_hWnd, lpRect); }
-
-HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
-    return reinterpret_cast<HICON>(SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL,
-                                               reinterpret_cast<LPARAM>(hIcon)));
-}
 
 void CWnd::CenterWindow() {
     RECT rc;
@@ -82,7 +63,7 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
         explicit RequestScope(bool& f) : flag(f), outer(f) { flag = false; }
         ~RequestScope() { flag = outer; }
     } scope(m_defaultRequested);
-    LRESULT result = CallHandler(*e, wParam, lParam);
+    LRESULT result = CallHandler(*e, lParam);
     if (m_defaultRequested) return FALSE;
     if (pResult) *pResult = result;
     return TRUE;

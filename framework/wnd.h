@@ -8,23 +8,16 @@
 class CWnd : public CCmdTarget {
 public:
     CWnd() noexcept = default;
-    // Does not destroy the window; clears the application's main-window
-    // reference when it still names this object.
+    // Does not destroy the window.
     ~CWnd() override;
 
     // FALSE when this object already holds a window or hWnd is no window.
     BOOL Attach(HWND hWnd);
     HWND Detach();
-    HWND GetSafeHwnd() const { return m_hWnd; }
 
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
-    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
-    HWND GetDlgItem(int nID) const;
     BOOL IsIconic() const;
     void GetClientRect(LPRECT lpRect) const;
-    void GetWindowRect(LPRECT lpRect) const;
-    // WM_SETICON; returns the icon it replaces.
-    HICON SetIcon(HICON hIcon, BOOL bBigIcon);
     // Centres the window on the work area of its monitor.
     void CenterWindow();
 

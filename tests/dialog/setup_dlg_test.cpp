@@ -189,7 +189,7 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
     EXPECT_EQ(IDCANCEL, Run([&](CSetupDlg& d) {
         SetupSettings expected = loaded;
         for (const auto& s : steps) {
-            HWND control = d.GetDlgItem(s.id);
+            HWND control = GetDlgItem(d.m_hWnd, s.id);
             s.action == Press ? Key(control, s.argument) : s.action == Click ? void(SendMessageA(control, BM_CLICK, 0, 0)) : DragThumb(control, s.argument);
             expected.*s.field = s.value;
             if (s.id == IDC_RESOLUTION)
@@ -222,7 +222,7 @@ TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsOrReplacesTheRow)
                  {IDC_DEVICE, VK_HOME, 0, 0, -1}};  // row 0 kept, showing another mode
     EXPECT_EQ(IDOK, Run([&](CSetupDlg& d) {
         for (const auto& s : steps) {
-            Key(d.GetDlgItem(s.list), s.key);
+            Key(GetDlgItem(d.m_hWnd, s.list), s.key);
             Take(expected, s.device, s.storedRow);
             ExpectSettings(expected, std::to_string(s.key));
             EXPECT_EQ((std::vector<Strings>{kLists[s.device], kLists[s.device]}),
@@ -294,7 +294,7 @@ TEST_F(SetupDialogTest, BothTemplatesBindEveryControlAndTheIconServesTheWindow)
             }
             UnhookWindowsHookEx(hook);
             EXPECT_EQ((std::vector<int>{1, 0}), erasures) << "the icon background is erased only while minimized";
-            SetFocus(d.GetDlgItem(IDCANCEL));
+            SetFocus(GetDlgItem(d.m_hWnd, IDCANCEL));
             EndWith(VK_ESCAPE);
         }));
     }
