@@ -23,6 +23,26 @@ DDSURFACEDESC2* AllocateModes(uint64_t count)
     return static_cast<DDSURFACEDESC2*>(::operator new(static_cast<size_t>(count) * sizeof(DDSURFACEDESC2)));
 }
 
+// One reference to a COM interface, released when the holder goes.
+template <class Interface>
+class ComReference {
+public:
+    ComReference() = default;
+    ~ComReference()
+    {
+        if (m_interface != nullptr)
+            m_interface->Release();
+    }
+    ComReference(const ComReference&) = delete;
+    ComReference& operator=(const ComReference&) = delete;
+
+    Interface* operator->() const { return m_interface; }
+    void** Receive() { return reinterpret_cast<void**>(&m_interface); }
+
+private:
+    Interface* m_interface = nullptr;
+};
+
 void ReleaseModes(DisplayDeviceRecord& record)
 {
     if (record.modes != nullptr)
@@ -123,15 +143,13 @@ BOOL WINAPI DriverEnumCallback(GUID* driverGuid, LPSTR description, LPSTR, LPVOI
     if (g_ranOutOfMemory)
         return DDENUMRET_CANCEL;
 
-    IDirectDraw7* directDraw = nullptr;
-    if (FAILED(GetDirectDrawEntry().CreateEx(driverGuid, reinterpret_cast<void**>(&directDraw),
-                                             IID_IDirectDraw7, nullptr)))
+    // Direct3D, held second, is released first.
+    ComReference<IDirectDraw7> directDraw;
+    if (FAILED(GetDirectDrawEntry().CreateEx(driverGuid, directDraw.Receive(), IID_IDirectDraw7, nullptr)))
         return DDENUMRET_OK;
-    IDirect3D7* direct3D = nullptr;
-    if (FAILED(directDraw->QueryInterface(IID_IDirect3D7, reinterpret_cast<void**>(&direct3D)))) {
-        directDraw->Release();
+    ComReference<IDirect3D7> direct3D;
+    if (FAILED(directDraw->QueryInterface(IID_IDirect3D7, direct3D.Receive())))
         return DDENUMRET_OK;
-    }
 
     DisplayDeviceRecord driver;
     std::memset(&driver, 0, sizeof driver);
@@ -156,8 +174,6 @@ BOOL WINAPI DriverEnumCallback(GUID* driverGuid, LPSTR description, LPSTR, LPVOI
     }
 
     ReleaseModes(driver);
-    direct3D->Release();
-    directDraw->Release();
     return g_ranOutOfMemory ? DDENUMRET_CANCEL : DDENUMRET_OK;
 }
 

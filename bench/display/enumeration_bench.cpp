@@ -85,9 +85,9 @@ int main(int argc, char** argv)
     const int modeCount = argc > 2 ? std::atoi(argv[2]) : 2000;
     const int repeats = argc > 3 ? std::atoi(argv[3]) : 5;
 
-    std::vector<ScriptedDriver> drivers;
+    std::vector<DriverScript> drivers;
     for (int d = 0; d < driverCount; ++d) {
-        ScriptedDriver driver(d == 0 ? "Primary Display Driver" : "Accelerator " + std::to_string(d), d == 0 ? 0 : 100 + d);
+        DriverScript driver{d == 0 ? "Primary Display Driver" : "Accelerator " + std::to_string(d), d == 0 ? 0u : 100u + d};
         driver.modes = ScrambledModes(modeCount, 7u + d);
         driver.devices = {MakeDevice("HAL", D3DDEVCAPS_HWRASTERIZATION, DDBD_16 | DDBD_24 | DDBD_32, d)};
         drivers.push_back(driver);

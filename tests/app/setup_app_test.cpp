@@ -1,9 +1,12 @@
 // The application object's whole run: scripted drivers, the test prefix's registry, the real dialog
 // from the program's resources, closed with Escape once it shows.
+#include "app/settings.h"
 #include "app/setup_app.h"
-#include "memtrack/memtrack.h"
+#include "tracked.h"
 #include "res/resource.h"
 #include "support.h"
+
+#include <filesystem>
 
 // The devices are found, then the settings defaulted from them and stored, then the dialog runs as
 // the main window; the exit step runs once and gives each record's mode storage back once.
@@ -13,14 +16,14 @@ TEST(SetupAppRun, DevicesThenSettingsThenTheDialogThenTheExitStep)
         int exits = 0;
         int ExitInstance() override { return ++exits, CSetupApp::ExitInstance(); }
     };
-    ScriptedDriver primary("Primary Display");
+    DriverScript primary{"Primary Display"};
     primary.modes = {MakeMode(800, 600, 16), MakeMode(640, 480, 16), MakeMode(1024, 768, 32)};
     primary.devices = {MakeDevice("Software Rasterizer", 0, DDBD_16, 1), MakeDevice("Card HAL", D3DDEVCAPS_HWRASTERIZATION, DDBD_16 | DDBD_32, 2)};
     for (bool card : {true, false}) {
-        ScratchDirectory scratch;
+        std::filesystem::remove("memory.log");
         DeleteSettingsKey();
         g_setupSettings = SetupSettings{};
-        ScriptedMachine machine(card ? std::vector<ScriptedDriver>{primary} : std::vector<ScriptedDriver>{});
+        ScriptedMachine machine(card ? std::vector<DriverScript>{primary} : std::vector<DriverScript>{});
         CountingSetupApp app;
         std::vector<void*> modeBlocks;
         StoredKey atShow;

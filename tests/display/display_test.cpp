@@ -1,11 +1,12 @@
 // Device and mode enumeration against scripted DirectDraw machines; mode storage is observed, and
 // refused, through the allocation tracker.
 #include "display/display_enumeration.h"
-#include "memtrack/memtrack.h"
+#include "tracked.h"
 #include "support.h"
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -57,7 +58,11 @@ int32_t Filter(const DDCAPS* halCaps, const D3DDEVICEDESC7* deviceDesc)
 
 class DisplayEnumerationTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetDisplayDeviceTable(); }
+    void SetUp() override
+    {
+        ResetDisplayDeviceTable();
+        std::filesystem::remove("memory.log");
+    }
     // The exit step gives back every block of the mode storage, none twice (a line of the log).
     void TearDown() override
     {
@@ -81,13 +86,11 @@ protected:
         trackerHeap.allocate = RefusingAllocate;
         const int32_t result = EnumerateDisplayDevices(Filter);
         trackerHeap = g_heap;
-        for (const ScriptedDriver& driver : machine.drivers)
-            EXPECT_EQ(0, driver.refs) << "interfaces not released";
+        EXPECT_TRUE(machine.AllReleased());
         return result;
     }
     size_t live_ = 0;  // tracked blocks before the last run
     bool refused_ = false;
-    ScratchDirectory scratch_;  // for the log lines of refused allocations
 };
 
 }  // namespace
@@ -98,7 +101,7 @@ protected:
 TEST_F(DisplayEnumerationTest, FillsRecordsInOrderAndLeavesTheLastRejectionPartial)
 {
     const std::string long45 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrs";
-    ScriptedDriver primary("Primary Display Driver"), secondary("3D Card " + long45, 9);
+    DriverScript primary{"Primary Display Driver"}, secondary{"3D Card " + long45, 9};
     primary.halCaps2 = secondary.halCaps2 = DDCAPS2_CANRENDERWINDOWED;  // never honoured off the primary driver
     primary.modes = {MakeMode(800, 600, 16), MakeMode(640, 480, 32, 0, DDSCAPS2_STEREOSURFACELEFT),
                      MakeMode(640, 480, 16, 1), MakeMode(0x80000000u, 1, 16), MakeMode(320, 200, 8, 0, DDSCAPS2_STEREOSURFACELEFT),
@@ -108,7 +111,7 @@ TEST_F(DisplayEnumerationTest, FillsRecordsInOrderAndLeavesTheLastRejectionParti
     secondary.modes = {MakeMode(800, 600, 16), MakeMode(640, 480, 32), MakeMode(640, 480, 16)};
     secondary.devices = {MakeDevice("Accel HAL", kHardware | kSoftware, DDBD_16, 0x13), MakeDevice("Accel T&L", kHardware, DDBD_16 | DDBD_32, 5),
                          MakeDevice("Accel RGB", kSoftware, DDBD_16 | DDBD_32, 4)};
-    ScriptedDriver noDirectDraw("no DirectDraw", 10), noDirect3D("no D3D", 11);
+    DriverScript noDirectDraw{"no DirectDraw", 10}, noDirect3D{"no D3D", 11};
     noDirectDraw.createResult = DDERR_NODIRECTDRAWHW, noDirect3D.queryDirect3DResult = E_NOINTERFACE;
     noDirectDraw.modes = noDirect3D.modes = secondary.modes;
     noDirectDraw.devices = noDirect3D.devices = {secondary.devices[0]};
@@ -123,7 +126,7 @@ TEST_F(DisplayEnumerationTest, FillsRecordsInOrderAndLeavesTheLastRejectionParti
     ASSERT_EQ(4u, GetAcceptedDeviceCount());
     const char* names[4] = {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijkl", "RGB Emulation", "3D Card ABCDEFGHIJKLMNOPQRSTUVWXYZabcd",
                             "3D Card ABCDEFGHIJKLMNOPQRSTUVWXYZabcd"};
-    const ScriptedDriver* driverOf[4] = {&primary, &primary, &secondary, &secondary};
+    const DriverScript* driverOf[4] = {&primary, &primary, &secondary, &secondary};
     const int deviceOf[4] = {0, 3, 0, 1}, windowed[4] = {1, 1, 0, 0}, stereo[4] = {1, 0, 0, 0};  // stereo from usable modes only
     const uint32_t isHardware[4] = {0x80000, 0, 0x80000, 0x80000}, defaultIndex[4] = {1, 0, 0, 0};
     const Strings modes[4] = {{"640x480x16", "640x480x16", "640x480x32", "800x600x16", "2147483648x1x16"},
@@ -141,8 +144,8 @@ TEST_F(DisplayEnumerationTest, FillsRecordsInOrderAndLeavesTheLastRejectionParti
         EXPECT_EQ((V{-1, isHardware[i], -1, -1, -1, -1, -1, windowed[i], windowed[i], stereo[i], defaultIndex[i], -1,
                      int64_t(driverOf[i]->modes.size() * sizeof(DDSURFACEDESC2))}),
                   (V{Diff(name, record.name), record.isHardware, Diff(driverOf[i]->devices[deviceOf[i]].desc, record.deviceDesc),
-                     Diff(record.deviceDesc.deviceGUID, record.deviceGuidValue), Diff(driverOf[i]->Caps(true), record.halCaps),
-                     Diff(driverOf[i]->Caps(false), record.helCaps),
+                     Diff(record.deviceDesc.deviceGUID, record.deviceGuidValue), Diff(MakeCaps(*driverOf[i], true), record.halCaps),
+                     Diff(MakeCaps(*driverOf[i], false), record.helCaps),
                      Diff(secondaryDriver ? MakeGuid(9) : GUID{}, record.driverGuidValue), record.windowed, record.canRenderWindowed,
                      record.hasStereoMode, record.defaultModeIndex, Diff(defaultMode, record.defaultMode), int64_t(block ? block->reportedSize : 0)}))
             << "record " << i;
@@ -155,7 +158,7 @@ TEST_F(DisplayEnumerationTest, FillsRecordsInOrderAndLeavesTheLastRejectionParti
     std::strcpy(partial.name, names[3]);
     partial.deviceGuid = &Record(4).deviceGuidValue, partial.driverGuid = &Record(4).driverGuidValue;
     partial.deviceDesc = secondary.devices[2].desc, partial.deviceGuidValue = secondary.devices[2].desc.deviceGUID;
-    partial.halCaps = secondary.Caps(true), partial.helCaps = secondary.Caps(false);
+    partial.halCaps = MakeCaps(secondary, true), partial.helCaps = MakeCaps(secondary, false);
     partial.driverGuidValue = MakeGuid(9);
     EXPECT_EQ(-1, Diff(partial, Record(4)));
     for (uint32_t i = 5; i < kDisplayDeviceCapacity; ++i)
@@ -166,15 +169,15 @@ TEST_F(DisplayEnumerationTest, FillsRecordsInOrderAndLeavesTheLastRejectionParti
 // accepted: a software device off the primary driver, a driver without modes.
 TEST_F(DisplayEnumerationTest, ErrorCodes)
 {
-    ScriptedDriver noDirect3D("No D3D", 4), noDirectDraw("No DD", 5);
+    DriverScript noDirect3D{"No D3D", 4}, noDirectDraw{"No DD", 5};
     noDirect3D.queryDirect3DResult = E_NOINTERFACE, noDirectDraw.createResult = DDERR_NODIRECTDRAWHW;
     noDirect3D.modes = noDirectDraw.modes = {MakeMode(640, 480, 16)};
     noDirect3D.devices = noDirectDraw.devices = {MakeDevice("HAL", kHardware, DDBD_16, 6)};
-    ScriptedDriver software = noDirect3D, noModes("Primary");
+    DriverScript software = noDirect3D, noModes{"Primary"};
     software.queryDirect3DResult = S_OK, software.devices = {MakeDevice("RGB", kSoftware, DDBD_16, 7)};
     noModes.devices = {MakeDevice("HAL", kHardware, DDBD_16, 8), MakeDevice("RGB", kSoftware, DDBD_16, 9)};
     const struct {
-        std::vector<ScriptedDriver> drivers;
+        std::vector<DriverScript> drivers;
         int32_t result;
         uint32_t reported;
     } cases[] = {{{}, DEVICE_ENUM_NO_DEVICE, 0}, {{noDirect3D, noDirectDraw}, DEVICE_ENUM_NO_DEVICE, 0},
@@ -192,7 +195,7 @@ TEST_F(DisplayEnumerationTest, ErrorCodes)
 // written (the filter slot follows the last record).
 TEST_F(DisplayEnumerationTest, TableHoldsTwentyAndNothingPastIt)
 {
-    ScriptedDriver drivers[2] = {ScriptedDriver("Primary"), ScriptedDriver("Secondary", 6)};
+    DriverScript drivers[2] = {{"Primary"}, {"Secondary", 6}};
     drivers[0].modes = {MakeMode(640, 480, 16), MakeMode(800, 600, 16)};
     drivers[1].modes = {MakeMode(1024, 768, 16), MakeMode(640, 480, 16)};
     for (uint32_t i = 0; i < 25; ++i)
@@ -212,7 +215,7 @@ TEST_F(DisplayEnumerationTest, TableHoldsTwentyAndNothingPastIt)
 // interface and leaks nothing.
 TEST_F(DisplayEnumerationTest, RunningOutOfMemoryStopsWithCompleteRecords)
 {
-    ScriptedDriver primary("Primary"), secondary("Secondary", 6);
+    DriverScript primary{"Primary"}, secondary{"Secondary", 6};
     primary.modes = {MakeMode(800, 600, 16), MakeMode(640, 480, 16), MakeMode(640, 480, 8)};
     primary.devices = {MakeDevice("P0", kHardware, DDBD_16, 0x11), MakeDevice("P1", kSoftware, DDBD_16, 0x12)};
     secondary.modes = {MakeMode(1024, 768, 16), MakeMode(640, 480, 16)};
@@ -226,8 +229,7 @@ TEST_F(DisplayEnumerationTest, RunningOutOfMemoryStopsWithCompleteRecords)
         for (size_t budget = 0; budget < 14; ++budget) {
             SCOPED_TRACE(testing::Message() << "budget " << budget << ", ignoreCancel " << ignoreCancel);
             ResetDisplayDeviceTable();
-            ScriptedMachine machine({primary, secondary});
-            machine.drivers[0].ignoreCancel = machine.drivers[1].ignoreCancel = ignoreCancel;
+            ScriptedMachine machine({primary, secondary}, ignoreCancel);
             const int32_t result = Run(machine, budget);
             const uint32_t accepted = acceptedAfter[budget], reported = reportedAfter[budget];
             EXPECT_EQ(live_ + accepted, CountTrackedBlocks());
@@ -239,7 +241,7 @@ TEST_F(DisplayEnumerationTest, RunningOutOfMemoryStopsWithCompleteRecords)
                 EXPECT_EQ(names[i] + " " + testing::PrintToString(modes[i / 2]), Record(i).name + (" " + testing::PrintToString(Modes(Record(i)))));
             EXPECT_EQ(nullptr, Record(accepted).modes);
             EXPECT_EQ(0u, Record(accepted).modeCount);
-            EXPECT_EQ(budget < 7 ? 0 : 1, machine.drivers[1].created) << "stopped inside the primary driver, the secondary one is never opened";
+            EXPECT_EQ(budget < 7 ? 0 : 1, machine.Created(1)) << "stopped inside the primary driver, the secondary one is never opened";
             FreeDisplayDeviceModes();
             EXPECT_EQ(live_, CountTrackedBlocks());
         }

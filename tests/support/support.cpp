@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -18,102 +19,102 @@ struct Text {
     char chars[256] = {};
 };
 
-std::function<void(HWND)> g_steps;
-UINT_PTR g_timer;
-HWND g_dialog;
-
-BOOL CALLBACK FindShownDialog(HWND window, LPARAM)
-{
-    char name[8] = "";
-    GetClassNameA(window, name, sizeof name);
-    g_dialog = std::strcmp(name, "#32770") == 0 && IsWindowVisible(window) ? window : nullptr;
-    return g_dialog == nullptr;
-}
-
-// Thread timers come through the modal loop: this runs once the dialog shows and takes input, and
-// again two seconds later, when it ends a dialog still open.
-void CALLBACK Start(HWND, UINT, UINT_PTR, DWORD)
-{
-    if (g_steps == nullptr) {
-        ADD_FAILURE() << "the dialog was still open two seconds after its steps";
-        EndDialog(g_dialog, 0x5a5a);
-        return;
-    }
-    if (EnumThreadWindows(GetCurrentThreadId(), FindShownDialog, 0))
-        return;
-    KillTimer(nullptr, g_timer);
-    g_timer = SetTimer(nullptr, 0, 2000, Start);
-    std::function<void(HWND)> steps = std::move(g_steps);
-    g_steps = nullptr;
-    steps(g_dialog);
-}
-
 }  // namespace
 
-ScriptedDriver::ScriptedDriver(std::string text, uint32_t guidNumber) : guid(MakeGuid(guidNumber)), description(std::move(text)) {}
+#define UNSUPPORTED(method, ...) STDMETHOD(method)(__VA_ARGS__) override { return DDERR_UNSUPPORTED; }
 
-STDMETHODIMP ScriptedDriver::QueryInterface(REFIID iid, void** object)
-{
-    *object = nullptr;
-    if (!IsEqualGUID(iid, IID_IDirect3D7) || FAILED(queryDirect3DResult))
-        return IsEqualGUID(iid, IID_IDirect3D7) ? queryDirect3DResult : E_NOINTERFACE;
-    *object = static_cast<IDirect3D7*>(this);
-    return AddRef(), S_OK;
-}
+// A driver's DirectDraw object and, inside it, its Direct3D object.
+struct ScriptedMachine::Driver final : IDirectDraw7 {
+    struct Direct3D final : IDirect3D7 {
+        explicit Direct3D(Driver& driver) : owner(driver) {}
+        STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
+        STDMETHOD_(ULONG, Release)() override { return --refs; }
+        STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
+        STDMETHOD(EnumDevices)(LPD3DENUMDEVICESCALLBACK7 callback, void* context) override
+        {
+            for (const ScriptedDevice& device : owner.script.devices) {  // with the driver context of the mode walk
+                Text text("Direct3D device description"), name(device.name.c_str());
+                D3DDEVICEDESC7 desc = device.desc;
+                const HRESULT result = context && context == owner.modesContext ? callback(text.chars, name.chars, &desc, context) : D3DENUMRET_CANCEL;
+                Scribble(desc);
+                if (result == D3DENUMRET_CANCEL && !owner.ignoreCancel)
+                    break;
+            }
+            return D3D_OK;
+        }
+        UNSUPPORTED(CreateDevice, REFCLSID, IDirectDrawSurface7*, IDirect3DDevice7**) UNSUPPORTED(EvictManagedTextures)
+        UNSUPPORTED(CreateVertexBuffer, D3DVERTEXBUFFERDESC*, IDirect3DVertexBuffer7**, DWORD)
+        UNSUPPORTED(EnumZBufferFormats, REFCLSID, LPD3DENUMPIXELFORMATSCALLBACK, void*)
+        Driver& owner;
+        LONG refs = 0;
+    };
+    Driver(const DriverScript& driver, bool ignoring) : script(driver), guid(MakeGuid(driver.guidNumber)), ignoreCancel(ignoring) {}
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
+    STDMETHOD_(ULONG, Release)() override { return releasedEarly |= refs == 1 && direct3D.refs != 0, --refs; }
+    STDMETHOD(QueryInterface)(REFIID iid, void** object) override
+    {
+        *object = nullptr;
+        if (!IsEqualGUID(iid, IID_IDirect3D7) || FAILED(script.queryDirect3DResult))
+            return IsEqualGUID(iid, IID_IDirect3D7) ? script.queryDirect3DResult : E_NOINTERFACE;
+        *object = static_cast<IDirect3D7*>(&direct3D);
+        return direct3D.AddRef(), S_OK;
+    }
+    STDMETHOD(GetCaps)(LPDDCAPS hal, LPDDCAPS hel) override
+    {
+        if (!hal || !hel || hal->dwSize != sizeof(DDCAPS) || hel->dwSize != sizeof(DDCAPS))
+            return DDERR_INVALIDPARAMS;
+        *hal = MakeCaps(script, true), *hel = MakeCaps(script, false);
+        return DD_OK;
+    }
+    STDMETHOD(EnumDisplayModes)(DWORD flags, LPDDSURFACEDESC2 templ, LPVOID context, LPDDENUMMODESCALLBACK2 callback) override
+    {
+        modesContext = context;
+        for (DDSURFACEDESC2 mode : script.modes) {
+            const HRESULT result = flags == 0 && templ == nullptr ? callback(&mode, context) : DDENUMRET_CANCEL;
+            Scribble(mode);
+            if (result == DDENUMRET_CANCEL && !ignoreCancel)
+                break;
+        }
+        return DD_OK;
+    }
+    UNSUPPORTED(Compact) UNSUPPORTED(CreateClipper, DWORD, LPDIRECTDRAWCLIPPER*, IUnknown*) UNSUPPORTED(FlipToGDISurface)
+    UNSUPPORTED(CreatePalette, DWORD, LPPALETTEENTRY, LPDIRECTDRAWPALETTE*, IUnknown*) UNSUPPORTED(RestoreDisplayMode)
+    UNSUPPORTED(CreateSurface, LPDDSURFACEDESC2, LPDIRECTDRAWSURFACE7*, IUnknown*) UNSUPPORTED(GetScanLine, LPDWORD)
+    UNSUPPORTED(DuplicateSurface, LPDIRECTDRAWSURFACE7, LPDIRECTDRAWSURFACE7*) UNSUPPORTED(GetDisplayMode, LPDDSURFACEDESC2)
+    UNSUPPORTED(EnumSurfaces, DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMSURFACESCALLBACK7) UNSUPPORTED(Initialize, GUID*)
+    UNSUPPORTED(GetFourCCCodes, LPDWORD, LPDWORD) UNSUPPORTED(GetGDISurface, LPDIRECTDRAWSURFACE7*) UNSUPPORTED(RestoreAllSurfaces)
+    UNSUPPORTED(GetMonitorFrequency, LPDWORD) UNSUPPORTED(GetVerticalBlankStatus, WINBOOL*) UNSUPPORTED(TestCooperativeLevel)
+    UNSUPPORTED(SetCooperativeLevel, HWND, DWORD) UNSUPPORTED(SetDisplayMode, DWORD, DWORD, DWORD, DWORD, DWORD)
+    UNSUPPORTED(WaitForVerticalBlank, DWORD, HANDLE) UNSUPPORTED(GetAvailableVidMem, LPDDSCAPS2, LPDWORD, LPDWORD)
+    UNSUPPORTED(GetSurfaceFromDC, HDC, LPDIRECTDRAWSURFACE7*) UNSUPPORTED(EvaluateMode, DWORD, DWORD*)
+    UNSUPPORTED(GetDeviceIdentifier, LPDDDEVICEIDENTIFIER2, DWORD) UNSUPPORTED(StartModeTest, LPSIZE, DWORD, DWORD)
 
-STDMETHODIMP ScriptedDriver::GetCaps(LPDDCAPS hal, LPDDCAPS hel)
-{
-    if (!hal || !hel || hal->dwSize != sizeof(DDCAPS) || hel->dwSize != sizeof(DDCAPS))
-        return DDERR_INVALIDPARAMS;
-    *hal = Caps(true), *hel = Caps(false);
-    return DD_OK;
-}
+    const DriverScript script;
+    GUID guid;
+    bool ignoreCancel, releasedEarly = false;  // DirectDraw released while Direct3D was still held
+    LONG refs = 0;
+    int created = 0;
+    void* modesContext = nullptr;
+    Direct3D direct3D{*this};
+};
 
-DDCAPS ScriptedDriver::Caps(bool hal) const
+GUID MakeGuid(uint32_t n) { return {n, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, static_cast<BYTE>(n)}}; }
+
+DDCAPS MakeCaps(const DriverScript& driver, bool hal)
 {
     DDCAPS caps;
     std::memset(&caps, 0, sizeof caps);
-    caps.dwSize = sizeof caps;
-    caps.dwCaps = (hal ? 0xa0000000u : 0xe0000000u) | guid.Data1;
-    caps.dwCaps2 = hal ? halCaps2 : 0;
-    caps.ddsCaps.dwCaps4 = (hal ? 0x4400u : 0x6600u) + guid.Data1;  // the last field
+    caps.dwSize = sizeof caps, caps.dwCaps = (hal ? 0xa0000000u : 0xe0000000u) | driver.guidNumber;
+    caps.dwCaps2 = hal ? driver.halCaps2 : 0, caps.ddsCaps.dwCaps4 = (hal ? 0x4400u : 0x6600u) + driver.guidNumber;  // the last field
     return caps;
 }
-
-STDMETHODIMP ScriptedDriver::EnumDisplayModes(DWORD flags, LPDDSURFACEDESC2 templ, LPVOID context, LPDDENUMMODESCALLBACK2 callback)
-{
-    modesContext = context;
-    for (DDSURFACEDESC2 mode : modes) {
-        const HRESULT result = flags == 0 && templ == nullptr ? callback(&mode, context) : DDENUMRET_CANCEL;
-        Scribble(mode);
-        if (result == DDENUMRET_CANCEL && !ignoreCancel)
-            break;
-    }
-    return DD_OK;
-}
-
-STDMETHODIMP ScriptedDriver::EnumDevices(LPD3DENUMDEVICESCALLBACK7 callback, void* context)
-{
-    for (const ScriptedDevice& device : devices) {  // with the driver context of the mode walk
-        Text text("Direct3D device description"), name(device.name.c_str());
-        D3DDEVICEDESC7 desc = device.desc;
-        const HRESULT result = context && context == modesContext ? callback(text.chars, name.chars, &desc, context) : D3DENUMRET_CANCEL;
-        Scribble(desc);
-        if (result == D3DENUMRET_CANCEL && !ignoreCancel)
-            break;
-    }
-    return D3D_OK;
-}
-
-GUID MakeGuid(uint32_t n) { return {n, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, static_cast<BYTE>(n)}}; }
 
 DDSURFACEDESC2 MakeMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD tag, DWORD caps2)
 {
     DDSURFACEDESC2 mode;
     std::memset(&mode, 0, sizeof mode);
-    mode.dwSize = sizeof mode, mode.dwWidth = width, mode.dwHeight = height, mode.dwRefreshRate = tag;
+    mode.dwSize = sizeof mode, mode.dwWidth = width, mode.dwHeight = height, mode.dwRefreshRate = tag, mode.ddsCaps.dwCaps2 = caps2;
     mode.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT), mode.ddpfPixelFormat.dwRGBBitCount = bitsPerPixel;
-    mode.ddsCaps.dwCaps2 = caps2;
     return mode;
 }
 
@@ -122,18 +123,29 @@ ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDe
     ScriptedDevice device{name, {}};
     std::memset(&device.desc, 0, sizeof device.desc);
     device.desc.dwDevCaps = devCaps, device.desc.dwDeviceRenderBitDepth = renderDepths;
-    device.desc.deviceGUID = MakeGuid(0xd0000000u | guidNumber);
-    device.desc.dwReserved4 = 0xfeed0000u | guidNumber;  // the last field: whole copies carry it
+    device.desc.deviceGUID = MakeGuid(0xd0000000u | guidNumber), device.desc.dwReserved4 = 0xfeed0000u | guidNumber;  // the last field
     return device;
+}
+
+ScriptedMachine::ScriptedMachine(const std::vector<DriverScript>& scripts, bool ignoreCancel)
+{
+    for (const DriverScript& script : scripts)
+        drivers_.push_back(std::make_unique<Driver>(script, ignoreCancel));
+}
+ScriptedMachine::~ScriptedMachine() = default;
+int ScriptedMachine::Created(size_t driver) const { return drivers_.at(driver)->created; }
+bool ScriptedMachine::AllReleased() const
+{
+    return std::all_of(drivers_.begin(), drivers_.end(), [](const auto& d) { return d->refs + d->direct3D.refs == 0 && !d->releasedEarly; });
 }
 
 HRESULT ScriptedMachine::EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags)
 {
     ++enumerateCalls;
-    for (ScriptedDriver& d : drivers) {
-        Text description(d.description.c_str()), driverName("display");
-        GUID* guid = d.guid.Data1 != 0 ? &d.guid : nullptr;
-        if (flags != 7 || context != nullptr || (!callback(guid, description.chars, driverName.chars, context, nullptr) && !d.ignoreCancel))
+    for (auto& d : drivers_) {
+        Text description(d->script.description.c_str()), driverName("display");
+        GUID* guid = d->script.guidNumber != 0 ? &d->guid : nullptr;
+        if (flags != 7 || context || (!callback(guid, description.chars, driverName.chars, context, nullptr) && !d->ignoreCancel))
             break;
     }
     return DD_OK;
@@ -142,15 +154,15 @@ HRESULT ScriptedMachine::EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context
 HRESULT ScriptedMachine::CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer)
 {
     *object = nullptr;
-    for (ScriptedDriver& d : drivers) {
+    for (auto& d : drivers_) {
         // Matched by value; the primary driver only by a null GUID.
-        if (driverGuid == nullptr ? d.guid.Data1 != 0 : d.guid.Data1 == 0 || !IsEqualGUID(*driverGuid, d.guid))
+        if (driverGuid == nullptr ? d->script.guidNumber != 0 : d->script.guidNumber == 0 || !IsEqualGUID(*driverGuid, d->guid))
             continue;
-        ++d.created;
-        if (FAILED(d.createResult) || !IsEqualGUID(iid, IID_IDirectDraw7) || outer != nullptr)
-            return FAILED(d.createResult) ? d.createResult : DDERR_INVALIDPARAMS;
-        *object = static_cast<IDirectDraw7*>(&d);
-        return d.AddRef(), DD_OK;
+        ++d->created;
+        if (FAILED(d->script.createResult) || !IsEqualGUID(iid, IID_IDirectDraw7) || outer != nullptr)
+            return FAILED(d->script.createResult) ? d->script.createResult : DDERR_INVALIDPARAMS;
+        *object = static_cast<IDirectDraw7*>(d.get());
+        return d->AddRef(), DD_OK;
     }
     return DDERR_INVALIDDIRECTDRAWGUID;
 }
@@ -202,18 +214,23 @@ bool MemoryRegistry::Query(HKEY, const char* name, BYTE* data, DWORD size)
     if (++queries == failQuery || value == values.end())
         return false;
     const std::string hex = value->second.substr(value->second.find(':') + 1);
-    if (hex.size() / 2 > size)
-        std::memset(data, 0xcc, size);  // as Windows may leave it after a value too large
+    std::memset(data, 0xcc, hex.size() / 2 > size ? size : 0);  // as Windows may leave it after a value too large
     for (size_t i = 0; hex.size() / 2 <= size && i < hex.size() / 2; ++i)
         data[i] = static_cast<BYTE>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
     return hex.size() / 2 <= size;
+}
+
+void MemoryRegistry::Set(HKEY, const char* name, DWORD type, const BYTE* data, DWORD size)
+{
+    if (++sets != failSet)
+        values[name] = Value(type, data, size);
 }
 
 void DeviceTable::Add(const char* name, bool hardware, std::vector<DDSURFACEDESC2> recordModes)
 {
     const uint32_t i = g_displayDeviceTable.acceptedDeviceCount++;
     DisplayDeviceRecord& record = g_displayDeviceTable.records[i];
-    std::strncpy(record.name, name, sizeof record.name);  // 40 characters or more: no terminator
+    std::strncpy(record.name, name, sizeof record.name);
     record.isHardware = hardware ? D3DDEVCAPS_HWRASTERIZATION : 0;
     record.deviceGuidValue = MakeGuid(0x40 + i), record.driverGuidValue = i == 0 ? GUID{} : MakeGuid(0x60 + i);
     modes.push_back(std::move(recordModes));
@@ -221,25 +238,41 @@ void DeviceTable::Add(const char* name, bool hardware, std::vector<DDSURFACEDESC
     record.modeCount = static_cast<uint32_t>(modes.back().size());
 }
 
-ScratchDirectory::ScratchDirectory()
-    : previous(std::filesystem::current_path())
-    , path(std::filesystem::temp_directory_path() /
-           ("tavelkin-" + std::to_string(GetCurrentProcessId()) + testing::UnitTest::GetInstance()->current_test_info()->name()))
+namespace {
+
+std::function<void(HWND)> g_steps;
+UINT_PTR g_timer;
+HWND g_dialog;
+
+BOOL CALLBACK FindShownDialog(HWND window, LPARAM)
 {
-    std::filesystem::create_directories(path);
-    std::filesystem::current_path(path);
+    char name[8] = "";
+    GetClassNameA(window, name, sizeof name);
+    g_dialog = std::strcmp(name, "#32770") == 0 && IsWindowVisible(window) ? window : nullptr;
+    return g_dialog == nullptr;
 }
 
-ScratchDirectory::~ScratchDirectory()
+// Thread timers come through the modal loop: this runs once the dialog shows and takes input, and
+// again two seconds later, when it ends a dialog still open.
+void CALLBACK Start(HWND, UINT, UINT_PTR, DWORD)
 {
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(path);
+    if (g_steps == nullptr) {
+        ADD_FAILURE() << "the dialog was still open two seconds after its steps";
+        EndDialog(g_dialog, 0x5a5a);
+    } else if (!EnumThreadWindows(GetCurrentThreadId(), FindShownDialog, 0)) {
+        KillTimer(nullptr, g_timer);
+        g_timer = SetTimer(nullptr, 0, 2000, Start);
+        std::function<void(HWND)> steps = std::move(g_steps);
+        g_steps = nullptr;
+        steps(g_dialog);
+    }
 }
+
+}  // namespace
 
 INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void(HWND)>& steps)
 {
-    g_steps = steps;
-    g_timer = SetTimer(nullptr, 0, 1, Start);
+    g_steps = steps, g_timer = SetTimer(nullptr, 0, 1, Start);
     const INT_PTR result = run();
     KillTimer(nullptr, g_timer);
     return result;
@@ -247,13 +280,11 @@ INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void(
 
 void Key(HWND control, WPARAM key, bool post)
 {
-    const LPARAM down = 1 | static_cast<LPARAM>(MapVirtualKeyA(static_cast<UINT>(key), 0)) << 16;
-    if (!post)
-        SetFocus(control);
-    for (UINT message : {WM_KEYDOWN, WM_KEYUP}) {
-        const LPARAM flags = message == WM_KEYUP ? down | static_cast<LPARAM>(0xC0000000u) : down;
-        post ? void(PostMessageA(control, message, key, flags)) : void(SendMessageA(control, message, key, flags));
-    }
+    const LPARAM down = 1 | static_cast<LPARAM>(MapVirtualKeyA(static_cast<UINT>(key), 0)) << 16, up = down | LPARAM(0xC0000000u);
+    if (post)
+        PostMessageA(control, WM_KEYDOWN, key, down), PostMessageA(control, WM_KEYUP, key, up);
+    else
+        SetFocus(control), SendMessageA(control, WM_KEYDOWN, key, down), SendMessageA(control, WM_KEYUP, key, up);
 }
 
 void DragThumb(HWND trackbar, int position)
