@@ -53,3 +53,9 @@ stop_xvfb() {
     [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
     XVFB_PID=
 }
+
+# The product's C and C++ sources, which follow .clang-format.
+product_sources() {
+    git -C "$TAVELKIN_ROOT" ls-files -- app display dialog framework memtrack res tools | grep -E '\.(c|cpp|h)$' |
+        sed "s|^|$TAVELKIN_ROOT/|"
+}
