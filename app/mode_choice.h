@@ -31,7 +31,7 @@ struct ResolutionRows {
 template <typename Visit>
 ResolutionRows WriteResolutionRows(const DisplayDeviceRecord& device, Visit&& visit)
 {
-    ResolutionRows rows{0, -1};
+    ResolutionRows rows {0, -1};
     if (device.modes == nullptr)
         return rows;
     for (uint32_t i = 0; i < device.modeCount && IsModeChoiceRow(rows.count); ++i) {

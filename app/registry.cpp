@@ -13,10 +13,11 @@ public:
     HKEY CreateToWrite(const char* path) override
     {
         HKEY key = nullptr;
-        return RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                               nullptr, &key, nullptr) == ERROR_SUCCESS
-                   ? key
-                   : nullptr;
+        return RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                               &key, nullptr)
+                == ERROR_SUCCESS
+            ? key
+            : nullptr;
     }
     bool Query(HKEY key, const char* name, BYTE* data, DWORD size) override
     {
@@ -31,7 +32,7 @@ public:
 
 SettingsRegistry* g_activeRegistry = nullptr;
 
-} // namespace
+}  // namespace
 
 SettingsRegistry& GetSettingsRegistry()
 {

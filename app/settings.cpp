@@ -8,14 +8,16 @@
 SetupSettings g_setupSettings;
 
 // Constant-initialised, so the rows are in place before any code of the program runs.
-#define TAVELKIN_MODE_640x480x16 {640, 480, 16}
-#define TAVELKIN_MODE_ROWS_8                                                                   \
-    TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16,              \
-        TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16,          \
-        TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16
+#define TAVELKIN_MODE_640x480x16                                                                                       \
+    {                                                                                                                  \
+        640, 480, 16                                                                                                   \
+    }
+#define TAVELKIN_MODE_ROWS_8                                                                                           \
+    TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16,            \
+        TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16
 static_assert(kModeChoiceRows == 40, "five groups of eight rows");
-ModeChoice ModeChoiceTable[kModeChoiceRows] = {TAVELKIN_MODE_ROWS_8, TAVELKIN_MODE_ROWS_8, TAVELKIN_MODE_ROWS_8,
-                                               TAVELKIN_MODE_ROWS_8, TAVELKIN_MODE_ROWS_8};
+ModeChoice ModeChoiceTable[kModeChoiceRows]
+    = {TAVELKIN_MODE_ROWS_8, TAVELKIN_MODE_ROWS_8, TAVELKIN_MODE_ROWS_8, TAVELKIN_MODE_ROWS_8, TAVELKIN_MODE_ROWS_8};
 #undef TAVELKIN_MODE_ROWS_8
 #undef TAVELKIN_MODE_640x480x16
 
@@ -36,7 +38,7 @@ void CopyDeviceName(char (&target)[kSettingsDeviceNameSize], const char (&source
     target[kSettingsDeviceNameSize - 1] = '\0';
 }
 
-} // namespace
+}  // namespace
 
 void SetupSettings::TakeDeviceIdentity(const DisplayDeviceRecord& device)
 {
@@ -60,7 +62,7 @@ void SetupSettings::SetDefaults()
     height = 480;
     bitPerPixel = 16;
 
-    ModeChoiceTable[0] = ModeChoice{640, 480, 16};
+    ModeChoiceTable[0] = ModeChoice {640, 480, 16};
 
     // The first hardware device supplies the device choice; every record after it is ignored.
     if (const DisplayDeviceRecord* device = HardwareDeviceAt(0)) {

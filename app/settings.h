@@ -16,26 +16,26 @@ constexpr unsigned kModeChoiceRows = 40;
 // registry format, and the game reads the same values. No pointers, so the size is the same on
 // 32-bit and 64-bit Windows.
 struct SetupSettings {
-    GUID guidDevice;                              // Direct3D device GUID of the chosen device
-    GUID guidDriver;                              // DirectDraw driver GUID; zero for the primary driver
-    char deviceName[kSettingsDeviceNameSize];     // zero-terminated
-    int32_t isFullScreenMode;                     // 0 windowed, 1 full screen
+    GUID guidDevice;                           // Direct3D device GUID of the chosen device
+    GUID guidDriver;                           // DirectDraw driver GUID; zero for the primary driver
+    char deviceName[kSettingsDeviceNameSize];  // zero-terminated
+    int32_t isFullScreenMode;                  // 0 windowed, 1 full screen
     int32_t width;
     int32_t height;
     int32_t bitPerPixel;
-    int32_t deviceCnt;                            // row of the device list (hardware devices only)
-    int32_t modeCnt;                              // row of the resolution list
+    int32_t deviceCnt;  // row of the device list (hardware devices only)
+    int32_t modeCnt;    // row of the resolution list
     int32_t isVoodoo;
     int32_t isLightmap;
-    int32_t spriteMode;                           // trackbar 0..2
-    int32_t textureMode;                          // trackbar 0..2
-    int32_t numSampleType;                        // 0 "48 Channel", 1 "32 Channel", 2 "16 Channel"
+    int32_t spriteMode;     // trackbar 0..2
+    int32_t textureMode;    // trackbar 0..2
+    int32_t numSampleType;  // 0 "48 Channel", 1 "32 Channel", 2 "16 Channel"
     int32_t fog;
-    int32_t soundMode;                            // 0 none, 1 2D, 2 3D
+    int32_t soundMode;  // 0 none, 1 2D, 2 3D
     int32_t speakerType;
     int32_t digitalRateType;
     int32_t digitalBitsType;
-    char providerName[kSettingsProviderNameSize]; // zero-terminated; held and written back unchanged
+    char providerName[kSettingsProviderNameSize];  // zero-terminated; held and written back unchanged
 
     // Fills the record with the defaults and the first hardware device of the display device
     // table, and writes that device's resolution rows into ModeChoiceTable.

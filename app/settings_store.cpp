@@ -17,43 +17,43 @@ struct SettingsValue {
 };
 
 #define TAVELKIN_FIELD(field) offsetof(SetupSettings, field), sizeof(SetupSettings::field)
-constexpr SettingsValue kIsFullScreenMode{"ISFULLSCREENMODE", REG_DWORD, TAVELKIN_FIELD(isFullScreenMode)};
-constexpr SettingsValue kWidth{"WIDTH", REG_DWORD, TAVELKIN_FIELD(width)};
-constexpr SettingsValue kHeight{"HEIGHT", REG_DWORD, TAVELKIN_FIELD(height)};
-constexpr SettingsValue kBitPerPixel{"BITPERPIXEL", REG_DWORD, TAVELKIN_FIELD(bitPerPixel)};
-constexpr SettingsValue kDeviceCnt{"DEVICECNT", REG_DWORD, TAVELKIN_FIELD(deviceCnt)};
-constexpr SettingsValue kModeCnt{"MODECNT", REG_DWORD, TAVELKIN_FIELD(modeCnt)};
-constexpr SettingsValue kIsVoodoo{"ISVOODOO", REG_DWORD, TAVELKIN_FIELD(isVoodoo)};
-constexpr SettingsValue kIsLightmap{"ISLIGHTMAP", REG_DWORD, TAVELKIN_FIELD(isLightmap)};
-constexpr SettingsValue kSpriteMode{"SPRITEMODE", REG_DWORD, TAVELKIN_FIELD(spriteMode)};
-constexpr SettingsValue kTextureMode{"TEXTUREMODE", REG_DWORD, TAVELKIN_FIELD(textureMode)};
-constexpr SettingsValue kNumSampleType{"NUMSAMPLETYPE", REG_DWORD, TAVELKIN_FIELD(numSampleType)};
-constexpr SettingsValue kFog{"FOG", REG_DWORD, TAVELKIN_FIELD(fog)};
-constexpr SettingsValue kDeviceName{"DEVICENAME", REG_SZ, TAVELKIN_FIELD(deviceName)};
-constexpr SettingsValue kGuidDevice{"GUIDDEVICE", REG_BINARY, TAVELKIN_FIELD(guidDevice)};
-constexpr SettingsValue kGuidDriver{"GUIDDRIVER", REG_BINARY, TAVELKIN_FIELD(guidDriver)};
-constexpr SettingsValue kSoundMode{"SOUNDMODE", REG_DWORD, TAVELKIN_FIELD(soundMode)};
-constexpr SettingsValue kSpeakerType{"SPEAKERTYPE", REG_DWORD, TAVELKIN_FIELD(speakerType)};
-constexpr SettingsValue kDigitalRateType{"DIGITALRATETYPE", REG_DWORD, TAVELKIN_FIELD(digitalRateType)};
-constexpr SettingsValue kDigitalBitsType{"DIGITALBITSTYPE", REG_DWORD, TAVELKIN_FIELD(digitalBitsType)};
-constexpr SettingsValue kProviderName{"PROVIDERNAME", REG_SZ, TAVELKIN_FIELD(providerName)};
+constexpr SettingsValue kIsFullScreenMode {"ISFULLSCREENMODE", REG_DWORD, TAVELKIN_FIELD(isFullScreenMode)};
+constexpr SettingsValue kWidth {"WIDTH", REG_DWORD, TAVELKIN_FIELD(width)};
+constexpr SettingsValue kHeight {"HEIGHT", REG_DWORD, TAVELKIN_FIELD(height)};
+constexpr SettingsValue kBitPerPixel {"BITPERPIXEL", REG_DWORD, TAVELKIN_FIELD(bitPerPixel)};
+constexpr SettingsValue kDeviceCnt {"DEVICECNT", REG_DWORD, TAVELKIN_FIELD(deviceCnt)};
+constexpr SettingsValue kModeCnt {"MODECNT", REG_DWORD, TAVELKIN_FIELD(modeCnt)};
+constexpr SettingsValue kIsVoodoo {"ISVOODOO", REG_DWORD, TAVELKIN_FIELD(isVoodoo)};
+constexpr SettingsValue kIsLightmap {"ISLIGHTMAP", REG_DWORD, TAVELKIN_FIELD(isLightmap)};
+constexpr SettingsValue kSpriteMode {"SPRITEMODE", REG_DWORD, TAVELKIN_FIELD(spriteMode)};
+constexpr SettingsValue kTextureMode {"TEXTUREMODE", REG_DWORD, TAVELKIN_FIELD(textureMode)};
+constexpr SettingsValue kNumSampleType {"NUMSAMPLETYPE", REG_DWORD, TAVELKIN_FIELD(numSampleType)};
+constexpr SettingsValue kFog {"FOG", REG_DWORD, TAVELKIN_FIELD(fog)};
+constexpr SettingsValue kDeviceName {"DEVICENAME", REG_SZ, TAVELKIN_FIELD(deviceName)};
+constexpr SettingsValue kGuidDevice {"GUIDDEVICE", REG_BINARY, TAVELKIN_FIELD(guidDevice)};
+constexpr SettingsValue kGuidDriver {"GUIDDRIVER", REG_BINARY, TAVELKIN_FIELD(guidDriver)};
+constexpr SettingsValue kSoundMode {"SOUNDMODE", REG_DWORD, TAVELKIN_FIELD(soundMode)};
+constexpr SettingsValue kSpeakerType {"SPEAKERTYPE", REG_DWORD, TAVELKIN_FIELD(speakerType)};
+constexpr SettingsValue kDigitalRateType {"DIGITALRATETYPE", REG_DWORD, TAVELKIN_FIELD(digitalRateType)};
+constexpr SettingsValue kDigitalBitsType {"DIGITALBITSTYPE", REG_DWORD, TAVELKIN_FIELD(digitalBitsType)};
+constexpr SettingsValue kProviderName {"PROVIDERNAME", REG_SZ, TAVELKIN_FIELD(providerName)};
 #undef TAVELKIN_FIELD
 
 constexpr size_t kLargestField = sizeof(SetupSettings::providerName);
 
 // The values of each pass, in the order in which they are written or read. A first run leaves
 // SPRITEMODE, TEXTUREMODE, NUMSAMPLETYPE and FOG out; Save writes NUMSAMPLETYPE with the sound values.
-const SettingsValue* const kFirstRunPass1[] = {&kIsFullScreenMode, &kWidth, &kHeight, &kBitPerPixel,
-                                               &kDeviceCnt, &kModeCnt, &kIsVoodoo, &kIsLightmap,
-                                               &kDeviceName, &kGuidDevice, &kGuidDriver};
-const SettingsValue* const kFirstRunPass2[] = {&kSoundMode, &kSpeakerType, &kDigitalRateType,
-                                               &kDigitalBitsType, &kProviderName};
+const SettingsValue* const kFirstRunPass1[]
+    = {&kIsFullScreenMode, &kWidth,      &kHeight,     &kBitPerPixel, &kDeviceCnt, &kModeCnt,
+       &kIsVoodoo,         &kIsLightmap, &kDeviceName, &kGuidDevice,  &kGuidDriver};
+const SettingsValue* const kFirstRunPass2[]
+    = {&kSoundMode, &kSpeakerType, &kDigitalRateType, &kDigitalBitsType, &kProviderName};
 
-const SettingsValue* const kSavePass1[] = {&kIsFullScreenMode, &kWidth, &kHeight, &kBitPerPixel, &kDeviceCnt,
-                                           &kModeCnt, &kIsVoodoo, &kIsLightmap, &kSpriteMode, &kTextureMode,
-                                           &kFog, &kDeviceName, &kGuidDevice, &kGuidDriver};
-const SettingsValue* const kSavePass2[] = {&kSoundMode, &kSpeakerType, &kDigitalRateType,
-                                           &kDigitalBitsType, &kNumSampleType, &kProviderName};
+const SettingsValue* const kSavePass1[]
+    = {&kIsFullScreenMode, &kWidth,      &kHeight,      &kBitPerPixel, &kDeviceCnt,  &kModeCnt,    &kIsVoodoo,
+       &kIsLightmap,       &kSpriteMode, &kTextureMode, &kFog,         &kDeviceName, &kGuidDevice, &kGuidDriver};
+const SettingsValue* const kSavePass2[]
+    = {&kSoundMode, &kSpeakerType, &kDigitalRateType, &kDigitalBitsType, &kNumSampleType, &kProviderName};
 
 // A read that fails leaves the field as it was, or sets the fallback where there is one.
 struct ReadItem {
@@ -61,14 +61,15 @@ struct ReadItem {
     bool hasFallback;
     int32_t fallback;
 };
-const ReadItem kLoadPass1[] = {
-    {&kIsFullScreenMode, false, 0}, {&kWidth, false, 0},      {&kHeight, false, 0},
-    {&kBitPerPixel, false, 0},      {&kDeviceCnt, false, 0},  {&kModeCnt, false, 0},
-    {&kIsVoodoo, false, 0},         {&kIsLightmap, false, 0}, {&kSpriteMode, true, 2},
-    {&kTextureMode, true, 2},       {&kNumSampleType, true, 2}, {&kFog, true, 1},
-    {&kDeviceName, false, 0},       {&kGuidDevice, false, 0}, {&kGuidDriver, false, 0}};
-const ReadItem kLoadPass2[] = {{&kSoundMode, false, 0},      {&kSpeakerType, false, 0},
-                               {&kDigitalRateType, false, 0}, {&kDigitalBitsType, false, 0},
+const ReadItem kLoadPass1[]
+    = {{&kIsFullScreenMode, false, 0}, {&kWidth, false, 0},      {&kHeight, false, 0},       {&kBitPerPixel, false, 0},
+       {&kDeviceCnt, false, 0},        {&kModeCnt, false, 0},    {&kIsVoodoo, false, 0},     {&kIsLightmap, false, 0},
+       {&kSpriteMode, true, 2},        {&kTextureMode, true, 2}, {&kNumSampleType, true, 2}, {&kFog, true, 1},
+       {&kDeviceName, false, 0},       {&kGuidDevice, false, 0}, {&kGuidDriver, false, 0}};
+const ReadItem kLoadPass2[] = {{&kSoundMode, false, 0},
+                               {&kSpeakerType, false, 0},
+                               {&kDigitalRateType, false, 0},
+                               {&kDigitalBitsType, false, 0},
                                {&kProviderName, false, 0}};
 
 const BYTE* FieldOf(const SetupSettings& settings, const SettingsValue& value)
@@ -85,10 +86,9 @@ BYTE* FieldOf(SetupSettings& settings, const SettingsValue& value)
 class SettingsKey {
 public:
     SettingsKey(SettingsRegistry& registry, bool forWriting)
-        : m_registry(registry),
-          m_key(forWriting ? registry.CreateToWrite(SETTINGS_KEY_PATH) : registry.OpenToRead(SETTINGS_KEY_PATH))
-    {
-    }
+        : m_registry(registry)
+        , m_key(forWriting ? registry.CreateToWrite(SETTINGS_KEY_PATH) : registry.OpenToRead(SETTINGS_KEY_PATH))
+    { }
     ~SettingsKey()
     {
         if (m_key != nullptr)
@@ -158,7 +158,7 @@ void ReadPass(SettingsRegistry& registry, SetupSettings& settings, const ReadIte
     }
 }
 
-} // namespace
+}  // namespace
 
 void WriteFirstRunSettings(const SetupSettings& settings)
 {

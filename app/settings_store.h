@@ -10,11 +10,11 @@ constexpr char SETTINGS_KEY_PATH[] = "Software\\Morvessa Soft\\Tavelkin";
 // Start-up: applies the defaults (SetupSettings::SetDefaults), then either stores the sixteen
 // first-run values, when the key cannot be opened, or reads the stored values over the defaults.
 void LoadSettings(SetupSettings& settings);
-void LoadSettings(); // on g_setupSettings
+void LoadSettings();  // on g_setupSettings
 
 // Ok: writes all twenty values.
 void SaveSettings(const SetupSettings& settings);
-void SaveSettings(); // from g_setupSettings
+void SaveSettings();  // from g_setupSettings
 
 // The two halves of LoadSettings after the defaults, for callers that bring their own record.
 // Stores the sixteen first-run values in two passes.

@@ -10,7 +10,7 @@ int32_t AcceptAllDevices(const DDCAPS*, const D3DDEVICEDESC7*)
 }
 
 BEGIN_MESSAGE_MAP(CSetupApp, CWinApp)
-    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
 
 CSetupApp::CSetupApp() = default;

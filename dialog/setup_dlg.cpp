@@ -30,24 +30,24 @@ void InitTrackbar(CSliderCtrl& trackbar, int position)
     trackbar.SetPos(position);
 }
 
-} // namespace
+}  // namespace
 
 BEGIN_MESSAGE_MAP(CSetupDlg, CDialog)
-    ON_WM_PAINT()
-    ON_WM_QUERYDRAGICON()
-    ON_CBN_SELCHANGE(IDC_DEVICE, &CSetupDlg::OnSelchangeDevice)
-    ON_CBN_SELCHANGE(IDC_RESOLUTION, &CSetupDlg::OnSelchangeResolution)
-    ON_CBN_SELCHANGE(IDC_SOUNDMODE, &CSetupDlg::OnSelchangeSoundMode)
-    ON_CBN_SELCHANGE(IDC_SPEAKER, &CSetupDlg::OnSelchangeSpeaker)
-    ON_BN_CLICKED(IDC_LIGHTMAP, &CSetupDlg::OnLightmap)
-    ON_BN_CLICKED(IDC_VOODOO, &CSetupDlg::OnVoodoo)
-    ON_CBN_SELCHANGE(IDC_SOUNDBITS, &CSetupDlg::OnSelchangeSoundBits)
-    ON_CBN_SELCHANGE(IDC_FREQUENCY, &CSetupDlg::OnSelchangeFrequency)
-    ON_BN_CLICKED(IDC_FULLSCREEN, &CSetupDlg::OnFullScreen)
-    ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_SPRITE_DETAIL, &CSetupDlg::OnReleasedCaptureSprite)
-    ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_TEXTURE_DETAIL, &CSetupDlg::OnReleasedCaptureTexture)
-    ON_CBN_SELCHANGE(IDC_CHANNELS, &CSetupDlg::OnSelchangeChannels)
-    ON_BN_CLICKED(IDC_FOG, &CSetupDlg::OnFog)
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_CBN_SELCHANGE(IDC_DEVICE, &CSetupDlg::OnSelchangeDevice)
+ON_CBN_SELCHANGE(IDC_RESOLUTION, &CSetupDlg::OnSelchangeResolution)
+ON_CBN_SELCHANGE(IDC_SOUNDMODE, &CSetupDlg::OnSelchangeSoundMode)
+ON_CBN_SELCHANGE(IDC_SPEAKER, &CSetupDlg::OnSelchangeSpeaker)
+ON_BN_CLICKED(IDC_LIGHTMAP, &CSetupDlg::OnLightmap)
+ON_BN_CLICKED(IDC_VOODOO, &CSetupDlg::OnVoodoo)
+ON_CBN_SELCHANGE(IDC_SOUNDBITS, &CSetupDlg::OnSelchangeSoundBits)
+ON_CBN_SELCHANGE(IDC_FREQUENCY, &CSetupDlg::OnSelchangeFrequency)
+ON_BN_CLICKED(IDC_FULLSCREEN, &CSetupDlg::OnFullScreen)
+ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_SPRITE_DETAIL, &CSetupDlg::OnReleasedCaptureSprite)
+ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_TEXTURE_DETAIL, &CSetupDlg::OnReleasedCaptureTexture)
+ON_CBN_SELCHANGE(IDC_CHANNELS, &CSetupDlg::OnSelchangeChannels)
+ON_BN_CLICKED(IDC_FOG, &CSetupDlg::OnFog)
 END_MESSAGE_MAP()
 
 CSetupDlg::CSetupDlg(CWnd* parent)
@@ -133,7 +133,7 @@ void CSetupDlg::OnSelchangeDevice()
     SetupSettings& s = g_setupSettings;
     s.deviceCnt = m_cbDevice.GetCurSel();
     m_cbResolution.ResetContent();
-    ResolutionRows rows{0, -1};
+    ResolutionRows rows {0, -1};
     if (const DisplayDeviceRecord* device = HardwareDeviceAt(s.deviceCnt)) {
         s.TakeDeviceIdentity(*device);
         rows = FillResolutionList(*device);
@@ -162,15 +162,42 @@ void CSetupDlg::OnSelchangeResolution()
     s.height = row.height;
 }
 
-void CSetupDlg::OnSelchangeSoundMode() { g_setupSettings.soundMode = m_cbSoundMode.GetCurSel(); }
-void CSetupDlg::OnSelchangeSpeaker() { g_setupSettings.speakerType = m_cbSpeaker.GetCurSel(); }
-void CSetupDlg::OnSelchangeFrequency() { g_setupSettings.digitalRateType = m_cbFrequency.GetCurSel(); }
-void CSetupDlg::OnSelchangeSoundBits() { g_setupSettings.digitalBitsType = m_cbSoundBits.GetCurSel(); }
-void CSetupDlg::OnSelchangeChannels() { g_setupSettings.numSampleType = m_cbChannels.GetCurSel(); }
-void CSetupDlg::OnVoodoo() { g_setupSettings.isVoodoo = m_chkVoodoo.GetCheck(); }
-void CSetupDlg::OnLightmap() { g_setupSettings.isLightmap = m_chkLightmap.GetCheck(); }
-void CSetupDlg::OnFullScreen() { g_setupSettings.isFullScreenMode = m_chkFullScreen.GetCheck(); }
-void CSetupDlg::OnFog() { g_setupSettings.fog = m_chkFog.GetCheck(); }
+void CSetupDlg::OnSelchangeSoundMode()
+{
+    g_setupSettings.soundMode = m_cbSoundMode.GetCurSel();
+}
+void CSetupDlg::OnSelchangeSpeaker()
+{
+    g_setupSettings.speakerType = m_cbSpeaker.GetCurSel();
+}
+void CSetupDlg::OnSelchangeFrequency()
+{
+    g_setupSettings.digitalRateType = m_cbFrequency.GetCurSel();
+}
+void CSetupDlg::OnSelchangeSoundBits()
+{
+    g_setupSettings.digitalBitsType = m_cbSoundBits.GetCurSel();
+}
+void CSetupDlg::OnSelchangeChannels()
+{
+    g_setupSettings.numSampleType = m_cbChannels.GetCurSel();
+}
+void CSetupDlg::OnVoodoo()
+{
+    g_setupSettings.isVoodoo = m_chkVoodoo.GetCheck();
+}
+void CSetupDlg::OnLightmap()
+{
+    g_setupSettings.isLightmap = m_chkLightmap.GetCheck();
+}
+void CSetupDlg::OnFullScreen()
+{
+    g_setupSettings.isFullScreenMode = m_chkFullScreen.GetCheck();
+}
+void CSetupDlg::OnFog()
+{
+    g_setupSettings.fog = m_chkFog.GetCheck();
+}
 
 void CSetupDlg::OnReleasedCaptureSprite(NMHDR*, LRESULT* pResult)
 {

@@ -29,15 +29,15 @@ struct DisplayDeviceRecord {
     char name[kDisplayDeviceNameSize];  // at most 38 characters, the rest zero
     GUID* deviceGuid;                   // always &deviceGuidValue
     D3DDEVICEDESC7 deviceDesc;
-    uint32_t isHardware;                // dwDevCaps & D3DDEVCAPS_HWRASTERIZATION: 0 or 0x80000
-    GUID* driverGuid;                   // null for the primary display driver, else &driverGuidValue
+    uint32_t isHardware;  // dwDevCaps & D3DDEVCAPS_HWRASTERIZATION: 0 or 0x80000
+    GUID* driverGuid;     // null for the primary display driver, else &driverGuidValue
     DDCAPS halCaps;
     DDCAPS helCaps;
-    DDSURFACEDESC2 defaultMode;         // 640 x 480 x 16, or all zero
+    DDSURFACEDESC2 defaultMode;  // 640 x 480 x 16, or all zero
     int32_t windowed;
     GUID deviceGuidValue;
     GUID driverGuidValue;
-    DDSURFACEDESC2* modes;              // owned; sorted by width, height, depth
+    DDSURFACEDESC2* modes;  // owned; sorted by width, height, depth
     uint32_t modeCount;
     uint32_t defaultModeIndex;
     int32_t canRenderWindowed;

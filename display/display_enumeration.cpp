@@ -13,8 +13,8 @@ namespace {
 // caught there and every later callback cancels its enumeration at once.
 bool g_ranOutOfMemory = false;
 
-constexpr DWORD kAllDriverKinds =
-    DDENUM_ATTACHEDSECONDARYDEVICES | DDENUM_DETACHEDSECONDARYDEVICES | DDENUM_NONDISPLAYDEVICES;
+constexpr DWORD kAllDriverKinds
+    = DDENUM_ATTACHEDSECONDARYDEVICES | DDENUM_DETACHEDSECONDARYDEVICES | DDENUM_NONDISPLAYDEVICES;
 
 DDSURFACEDESC2* AllocateModes(uint64_t count)
 {
@@ -187,7 +187,7 @@ HRESULT WINAPI ModeEnumCallback(LPDDSURFACEDESC2 mode, LPVOID context) noexcept
     // driver releases it.
     DDSURFACEDESC2* grown;
     try {
-        grown = AllocateModes(uint64_t{driver.modeCount} + 1);
+        grown = AllocateModes(uint64_t {driver.modeCount} + 1);
     } catch (const std::bad_alloc&) {
         g_ranOutOfMemory = true;
         return DDENUMRET_CANCEL;

@@ -22,11 +22,10 @@ bool DisplayEnumerationRanOutOfMemory();
 // Callbacks handed to DirectDraw and Direct3D, in their published forms. Each
 // takes the driver context (a DisplayDeviceRecord) as its context argument and
 // returns "continue" unless memory ran out.
-BOOL WINAPI DriverEnumCallback(GUID* driverGuid, LPSTR description, LPSTR driverName,
-                               LPVOID context, HMONITOR monitor) noexcept;
+BOOL WINAPI DriverEnumCallback(GUID* driverGuid, LPSTR description, LPSTR driverName, LPVOID context,
+                               HMONITOR monitor) noexcept;
 HRESULT WINAPI ModeEnumCallback(LPDDSURFACEDESC2 mode, LPVOID context) noexcept;
-HRESULT WINAPI DeviceEnumCallback(char* description, char* name, D3DDEVICEDESC7* deviceDesc,
-                                  void* context) noexcept;
+HRESULT WINAPI DeviceEnumCallback(char* description, char* name, D3DDEVICEDESC7* deviceDesc, void* context) noexcept;
 
 // qsort comparison of two DDSURFACEDESC2: width, then height, then bits per
 // pixel, each unsigned. Returns -1, 0 or 1.

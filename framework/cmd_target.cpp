@@ -2,16 +2,20 @@
 
 CCmdTarget::~CCmdTarget() = default;
 
-const MessageMap* CCmdTarget::GetThisMessageMap() {
+const MessageMap* CCmdTarget::GetThisMessageMap()
+{
     static const MessageMapEntry entries[] = {{0, 0, 0, {MessageSig::End, {}}}};
     static const MessageMap map = {nullptr, entries};
     return &map;
 }
 
-const MessageMap* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+const MessageMap* CCmdTarget::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
 
-const MessageMapEntry* CCmdTarget::FindMessageEntry(const MessageMap* map, UINT message,
-                                                    UINT code, UINT id) {
+const MessageMapEntry* CCmdTarget::FindMessageEntry(const MessageMap* map, UINT message, UINT code, UINT id)
+{
     const bool keyed = message == WM_COMMAND || message == WM_NOTIFY;
     for (; map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
         for (const MessageMapEntry* e = map->entries; e->handler.sig != MessageSig::End; ++e) {
@@ -22,28 +26,27 @@ const MessageMapEntry* CCmdTarget::FindMessageEntry(const MessageMap* map, UINT 
     return nullptr;
 }
 
-BOOL CCmdTarget::OnCmdMsg(UINT id, UINT code) {
+BOOL CCmdTarget::OnCmdMsg(UINT id, UINT code)
+{
     const MessageMapEntry* e = FindMessageEntry(GetMessageMap(), WM_COMMAND, code, id);
-    if (!e || e->handler.sig != MessageSig::vv) return FALSE;
+    if (!e || e->handler.sig != MessageSig::vv)
+        return FALSE;
     CallHandler(*e, 0);
     return TRUE;
 }
 
-LRESULT CCmdTarget::CallHandler(const MessageMapEntry& entry, LPARAM lParam) {
+LRESULT CCmdTarget::CallHandler(const MessageMapEntry& entry, LPARAM lParam)
+{
     const MessageFn& fn = entry.handler.fn;
     switch (entry.handler.sig) {
-    case MessageSig::vv:
-        (this->*fn.vv)();
-        return 0;
-    case MessageSig::hcv:
-        return reinterpret_cast<LRESULT>((this->*fn.hcv)());
+    case MessageSig::vv: (this->*fn.vv)(); return 0;
+    case MessageSig::hcv: return reinterpret_cast<LRESULT>((this->*fn.hcv)());
     case MessageSig::notify: {
         LRESULT result = 0;
         (this->*fn.notify)(reinterpret_cast<NMHDR*>(lParam), &result);
         return result;
     }
-    case MessageSig::End:
-        break;
+    case MessageSig::End: break;
     }
     return 0;
 }

@@ -9,10 +9,10 @@
 
 class CComboBox : public CWnd {
 public:
-    int AddString(LPCSTR lpszString);        // CB_ADDSTRING: index, CB_ERR or CB_ERRSPACE
-    void ResetContent();                     // CB_RESETCONTENT
-    int SetCurSel(int nSelect);              // CB_SETCURSEL: index, or CB_ERR when none selected
-    int GetCurSel() const;                   // CB_GETCURSEL: index, or CB_ERR
+    int AddString(LPCSTR lpszString);  // CB_ADDSTRING: index, CB_ERR or CB_ERRSPACE
+    void ResetContent();               // CB_RESETCONTENT
+    int SetCurSel(int nSelect);        // CB_SETCURSEL: index, or CB_ERR when none selected
+    int GetCurSel() const;             // CB_GETCURSEL: index, or CB_ERR
 };
 
 class CButton : public CWnd {
@@ -25,8 +25,8 @@ class CSliderCtrl : public CWnd {
 public:
     void SetRangeMin(int nMin, BOOL bRedraw = FALSE);  // TBM_SETRANGEMIN
     void SetRangeMax(int nMax, BOOL bRedraw = FALSE);  // TBM_SETRANGEMAX
-    void SetPos(int nPos);                              // TBM_SETPOS, redrawn
-    int GetPos() const;                                 // TBM_GETPOS
+    void SetPos(int nPos);                             // TBM_SETPOS, redrawn
+    int GetPos() const;                                // TBM_GETPOS
 };
 
 // BeginPaint on construction, EndPaint on destruction.

@@ -4,9 +4,11 @@
 
 #include "framework/exceptions.h"
 
-void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
+void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl)
+{
     if (rControl.m_hWnd) {
-        if (::IsWindow(rControl.m_hWnd)) return;
+        if (::IsWindow(rControl.m_hWnd))
+            return;
         // Left over from a dialog window that is gone: bind afresh.
         rControl.Detach();
     }

@@ -8,7 +8,9 @@
 class CDataExchange {
 public:
     CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate) noexcept
-        : m_pDlgWnd(pDlgWnd), m_bSaveAndValidate(bSaveAndValidate) {}
+        : m_pDlgWnd(pDlgWnd)
+        , m_bSaveAndValidate(bSaveAndValidate)
+    { }
 
     CWnd* m_pDlgWnd;          // the dialog whose controls are exchanged
     BOOL m_bSaveAndValidate;  // TRUE: controls to members; FALSE: members to controls

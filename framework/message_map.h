@@ -17,10 +17,18 @@ enum class MessageSig : unsigned char {
 // The handler as stored in a map: the member named by the signature kind is the
 // one that was stored, and the only one ever read.
 union MessageFn {
-    constexpr MessageFn() : vv(nullptr) {}
-    constexpr MessageFn(void (CCmdTarget::*fn)()) : vv(fn) {}
-    constexpr MessageFn(HCURSOR (CCmdTarget::*fn)()) : hcv(fn) {}
-    constexpr MessageFn(void (CCmdTarget::*fn)(NMHDR*, LRESULT*)) : notify(fn) {}
+    constexpr MessageFn()
+        : vv(nullptr)
+    { }
+    constexpr MessageFn(void (CCmdTarget::*fn)())
+        : vv(fn)
+    { }
+    constexpr MessageFn(HCURSOR (CCmdTarget::*fn)())
+        : hcv(fn)
+    { }
+    constexpr MessageFn(void (CCmdTarget::*fn)(NMHDR*, LRESULT*))
+        : notify(fn)
+    { }
 
     void (CCmdTarget::*vv)();
     HCURSOR (CCmdTarget::*hcv)();
@@ -58,8 +66,7 @@ public:
 
     // The first entry for (message, code, id): this class's map in order, then
     // each base map in turn. Null when no map has one.
-    static const MessageMapEntry* FindMessageEntry(const MessageMap* map, UINT message,
-                                                   UINT code, UINT id);
+    static const MessageMapEntry* FindMessageEntry(const MessageMap* map, UINT message, UINT code, UINT id);
 
     // Runs the handler mapped to WM_COMMAND with this id and notification code.
     // TRUE when one ran.
@@ -75,56 +82,65 @@ protected:
 namespace fw_detail {
 // One overload per signature kind, so the kind follows from the handler's type.
 template <class T>
-constexpr MessageHandler Handler(void (T::*fn)()) {
+constexpr MessageHandler Handler(void (T::*fn)())
+{
     return {MessageSig::vv, static_cast<void (CCmdTarget::*)()>(fn)};
 }
 template <class T>
-constexpr MessageHandler Handler(HCURSOR (T::*fn)()) {
+constexpr MessageHandler Handler(HCURSOR (T::*fn)())
+{
     return {MessageSig::hcv, static_cast<HCURSOR (CCmdTarget::*)()>(fn)};
 }
 template <class T>
-constexpr MessageHandler Handler(void (T::*fn)(NMHDR*, LRESULT*)) {
+constexpr MessageHandler Handler(void (T::*fn)(NMHDR*, LRESULT*))
+{
     return {MessageSig::notify, static_cast<void (CCmdTarget::*)(NMHDR*, LRESULT*)>(fn)};
 }
 }  // namespace fw_detail
 
 // Inside the class declaration. Leaves the following members protected.
-#define DECLARE_MESSAGE_MAP()                          \
-protected:                                             \
-    static const MessageMap* GetThisMessageMap();      \
+#define DECLARE_MESSAGE_MAP()                                                                                          \
+protected:                                                                                                             \
+    static const MessageMap* GetThisMessageMap();                                                                      \
     const MessageMap* GetMessageMap() const override;
 
 // Handlers are named with their class: ON_COMMAND(IDC_X, &CMyDlg::OnX).
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                        \
-    const MessageMap* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
-    const MessageMap* theClass::GetThisMessageMap() {                                 \
-        using ThisClass [[maybe_unused]] = theClass;                                  \
-        using TheBaseClass = baseClass;                                               \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                                                         \
+    const MessageMap* theClass::GetMessageMap() const                                                                  \
+    {                                                                                                                  \
+        return GetThisMessageMap();                                                                                    \
+    }                                                                                                                  \
+    const MessageMap* theClass::GetThisMessageMap()                                                                    \
+    {                                                                                                                  \
+        using ThisClass [[maybe_unused]] = theClass;                                                                   \
+        using TheBaseClass = baseClass;                                                                                \
         static const MessageMapEntry entries[] = {
-
-#define END_MESSAGE_MAP()                                                \
-            {0, 0, 0, {MessageSig::End, {}}}                        \
-        };                                                               \
-        static const MessageMap map = {&TheBaseClass::GetThisMessageMap, entries}; \
-        return &map;                                                     \
+#define END_MESSAGE_MAP()                                                                                              \
+    {                                                                                                                  \
+        0, 0, 0,                                                                                                       \
+        {                                                                                                              \
+            MessageSig::End,                                                                                           \
+            { }                                                                                                        \
+        }                                                                                                              \
+    }                                                                                                                  \
+    }                                                                                                                  \
+    ;                                                                                                                  \
+    static const MessageMap map = {&TheBaseClass::GetThisMessageMap, entries};                                         \
+    return &map;                                                                                                       \
     }
 
 // void OnPaint()
-#define ON_WM_PAINT() \
-    {WM_PAINT, 0, 0, fw_detail::Handler(static_cast<void (ThisClass::*)()>(&ThisClass::OnPaint))},
+#define ON_WM_PAINT() {WM_PAINT, 0, 0, fw_detail::Handler(static_cast<void (ThisClass::*)()>(&ThisClass::OnPaint))},
 // HCURSOR OnQueryDragIcon(); its result is the message's result
-#define ON_WM_QUERYDRAGICON()                                      \
-    {WM_QUERYDRAGICON, 0, 0,                                       \
-     fw_detail::Handler(static_cast<HCURSOR (ThisClass::*)()>(&ThisClass::OnQueryDragIcon))},
+#define ON_WM_QUERYDRAGICON()                                                                                          \
+    {WM_QUERYDRAGICON, 0, 0, fw_detail::Handler(static_cast<HCURSOR (ThisClass::*)()>(&ThisClass::OnQueryDragIcon))},
 // void fn(): WM_COMMAND with notification code `code` from control `id`
-#define ON_CONTROL(code, id, fn) \
-    {WM_COMMAND, (UINT)(WORD)(code), (UINT)(WORD)(id), \
-     fw_detail::Handler(static_cast<void (ThisClass::*)()>(fn))},
+#define ON_CONTROL(code, id, fn)                                                                                       \
+    {WM_COMMAND, (UINT)(WORD)(code), (UINT)(WORD)(id), fw_detail::Handler(static_cast<void (ThisClass::*)()>(fn))},
 // void fn(): a menu command, accelerator-free button click or IDOK/IDCANCEL
 #define ON_COMMAND(id, fn) ON_CONTROL(0, id, fn)
 #define ON_BN_CLICKED(id, fn) ON_CONTROL(BN_CLICKED, id, fn)
 #define ON_CBN_SELCHANGE(id, fn) ON_CONTROL(CBN_SELCHANGE, id, fn)
 // void fn(NMHDR*, LRESULT* result): *result (0 unless set) is the message's result
-#define ON_NOTIFY(code, id, fn) \
-    {WM_NOTIFY, (UINT)(code), (UINT)(id), \
-     fw_detail::Handler(static_cast<void (ThisClass::*)(NMHDR*, LRESULT*)>(fn))},
+#define ON_NOTIFY(code, id, fn)                                                                                        \
+    {WM_NOTIFY, (UINT)(code), (UINT)(id), fw_detail::Handler(static_cast<void (ThisClass::*)(NMHDR*, LRESULT*)>(fn))},

@@ -3,6 +3,7 @@
 
 #include "framework/winapp.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
     return RunApplication(::GetModuleHandleA(nullptr));
 }

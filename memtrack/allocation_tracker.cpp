@@ -35,7 +35,7 @@ struct PatternBlock {
 
 constexpr PatternBlock MakePatternBlock(uint32_t pattern)
 {
-    PatternBlock block{};
+    PatternBlock block {};
     for (unsigned i = 0; i < 16; ++i)
         block.bytes[i] = static_cast<unsigned char>(pattern >> (8 * (i % 4)));
     return block;
@@ -191,8 +191,8 @@ uint32_t UnitHashBucket(const void* reportedAddress)
     return static_cast<uint32_t>((reinterpret_cast<uintptr_t>(reportedAddress) >> 4) & 0xFFF);
 }
 
-void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* ownerFunction,
-                      uint32_t allocationType, uint32_t reportedSize)
+void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* ownerFunction, uint32_t allocationType,
+                      uint32_t reportedSize)
 {
     // Counted before anything can fail, so a failed request uses up a number.
     ++allocationCounter;
@@ -220,8 +220,8 @@ void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* owne
     unit->reportedSize = reportedSize;
     unit->actualAddress = actual;
     unit->reportedAddress = static_cast<unsigned char*>(actual) + kGuardAreaSize;
-    SetOwnerText(unit->ownerFile, ownerFile == nullptr || ownerFile == kUnknownOwner ? kUnknownOwner
-                                                                                      : StripSourcePath(ownerFile));
+    SetOwnerText(unit->ownerFile,
+                 ownerFile == nullptr || ownerFile == kUnknownOwner ? kUnknownOwner : StripSourcePath(ownerFile));
     SetOwnerText(unit->ownerFunction, ownerFunction != nullptr ? ownerFunction : kUnknownOwner);
     unit->ownerLine = ownerLine;
     unit->allocationType = allocationType;
@@ -243,8 +243,7 @@ void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* owne
 
 AllocationUnit* FindAllocationUnit(const void* address)
 {
-    for (AllocationUnit* unit = unitHashTable[UnitHashBucket(address)]; unit != nullptr;
-         unit = unit->nextUnit) {
+    for (AllocationUnit* unit = unitHashTable[UnitHashBucket(address)]; unit != nullptr; unit = unit->nextUnit) {
         if (unit->reportedAddress == address)
             return unit;
     }
@@ -283,8 +282,8 @@ bool IsOverAlignment(std::size_t alignment)
 
 }  // namespace
 
-void* TrackedAllocateAligned(const char* ownerFile, int32_t ownerLine, const char* ownerFunction,
-                             std::size_t size, std::size_t alignment)
+void* TrackedAllocateAligned(const char* ownerFile, int32_t ownerLine, const char* ownerFunction, std::size_t size,
+                             std::size_t alignment)
 {
     if (!IsOverAlignment(alignment)) {
         uint32_t reported = size > kMaxReportedSize ? 0xFFFFFFFFu : static_cast<uint32_t>(size);

@@ -31,8 +31,8 @@ struct AllocationOwner {
 extern AllocationOwner currentOwner;
 
 // Body address, or null after writing the failure to the log.
-void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* ownerFunction,
-                      uint32_t allocationType, uint32_t reportedSize);
+void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* ownerFunction, uint32_t allocationType,
+                      uint32_t reportedSize);
 // Fills the body with the freed pattern and gives the block back; an address
 // the tracker does not hold is logged and otherwise ignored.
 void TrackedRelease(void* address);
@@ -43,6 +43,6 @@ void TrackedRelease(void* address);
 // kAllocationNewAligned, stays keyed by the body's start. It is found again
 // from that address alone by looking at the few body starts that can precede
 // it. No memory outside the records is read. Other alignments are plain blocks.
-void* TrackedAllocateAligned(const char* ownerFile, int32_t ownerLine, const char* ownerFunction,
-                             std::size_t size, std::size_t alignment);
+void* TrackedAllocateAligned(const char* ownerFile, int32_t ownerLine, const char* ownerFunction, std::size_t size,
+                             std::size_t alignment);
 void TrackedReleaseAligned(void* address, std::size_t alignment);

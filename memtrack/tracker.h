@@ -37,7 +37,7 @@ constexpr uint32_t kHeapOverhead = 0;
 constexpr uint32_t kMaxReportedSize = 0xFFFFFFFFu - 2 * kGuardAreaSize - kHeapOverhead;
 
 struct AllocationUnit {
-    uint32_t actualSize;                 // reportedSize + 32
+    uint32_t actualSize;  // reportedSize + 32
     uint32_t reportedSize;
     void* actualAddress;                 // start of the heap block
     void* reportedAddress;               // actualAddress + 16; the hash key
@@ -48,8 +48,8 @@ struct AllocationUnit {
     uint8_t breakOnDealloc;
     uint8_t breakOnRealloc;
     uint32_t allocationNumber;
-    AllocationUnit* nextUnit;            // chain while in use, spare list while free
-    AllocationUnit* prevUnit;            // null for the first record of a chain
+    AllocationUnit* nextUnit;  // chain while in use, spare list while free
+    AllocationUnit* prevUnit;  // null for the first record of a chain
 };
 
 // Where the tracker's heap requests go: its unit blocks and the padded blocks.

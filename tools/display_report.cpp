@@ -30,10 +30,9 @@ namespace {
 
 void PrintGuid(FILE* out, const GUID& guid)
 {
-    std::fprintf(out, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                 static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
-                 guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
-                 guid.Data4[6], guid.Data4[7]);
+    std::fprintf(out, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned long>(guid.Data1),
+                 guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
+                 guid.Data4[5], guid.Data4[6], guid.Data4[7]);
 }
 
 const char* ResultText(int32_t result)
@@ -91,8 +90,7 @@ int main(int argc, char** argv)
                  ResultText(result));
     std::fprintf(out, "reported devices: %u\n", static_cast<unsigned>(GetReportedDeviceCount()));
     std::fprintf(out, "accepted devices: %u\n", static_cast<unsigned>(accepted));
-    std::fprintf(out, "out of memory: %s\n",
-                 DisplayEnumerationRanOutOfMemory() ? "yes (enumeration stopped)" : "no");
+    std::fprintf(out, "out of memory: %s\n", DisplayEnumerationRanOutOfMemory() ? "yes (enumeration stopped)" : "no");
     const DisplayDeviceRecord* records = GetDisplayDeviceTable();
     for (uint32_t i = 0; i < accepted; ++i)
         PrintRecord(out, i, records[i]);
