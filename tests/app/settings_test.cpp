@@ -36,7 +36,9 @@ protected:
 
 }  // namespace
 
-TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
+// The first hardware device supplies name, GUIDs and the rows of its listed modes (forty at most);
+// the default row is its last 640 x 480 x 16, never a 640 x 400 one; the rest is fixed.
+TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
 {
     EXPECT_EQ(Rows(kModeChoiceRows, {640, 480, 16}), g_rowsAtStart);
     std::vector<DDSURFACEDESC2> many;  // 41 listed modes, each before an unlisted one, then 640 x 480 x 16
@@ -45,42 +47,39 @@ TEST(SetDefaults, TakesTheFirstHardwareDeviceAndItsListedModes)
     many.push_back(MakeMode(640, 480, 16));
     const int32_t kept = int32_t(0xa5a5a5a5);
     const struct {
-        std::vector<std::pair<bool, std::vector<DDSURFACEDESC2>>> devices;  // hardware?, modes
-        int chosen;                                                          // the device that supplies, or -1
+        std::vector<std::pair<bool, std::vector<DDSURFACEDESC2>>> devices;  // hardware?, modes; the second supplies
         Rows rows;                                                           // written from row 0
         int32_t modeCnt;
     } cases[] = {
-        {{{false, {MakeMode(800, 600, 16)}}}, -1, {{640, 480, 16}}, kept},
         {{{false, {MakeMode(512, 512, 16)}},
-          {true, {MakeMode(320, 240, 16), MakeMode(640, 400, 16), MakeMode(640, 479, 16), MakeMode(640, 480, 16), MakeMode(640, 480, 32),
-                  MakeMode(720, 480, 8), MakeMode(720, 480, 16), MakeMode(800, 600, 15), MakeMode(800, 600, 16), MakeMode(0x80000000u, 1024, 16)}},
+          {true, {MakeMode(320, 240, 16), MakeMode(640, 400, 16), MakeMode(640, 479, 16), MakeMode(640, 480, 16),
+                  MakeMode(640, 480, 32), MakeMode(720, 480, 8), MakeMode(720, 480, 16), MakeMode(800, 600, 15),
+                  MakeMode(800, 600, 16), MakeMode(800, 600, 16), MakeMode(0x80000000u, 1024, 16)}},
           {true, {MakeMode(1024, 768, 16)}}},
-         1, {{640, 480, 16}, {720, 480, 16}, {800, 600, 16}, {int32_t(0x80000000u), 1024, 16}}, 0},
-        {{{true, {MakeMode(640, 400, 16), MakeMode(800, 600, 16)}}}, 0, {{800, 600, 16}}, kept},
-        {{{true, {MakeMode(512, 512, 16), MakeMode(640, 480, 16), MakeMode(640, 480, 16)}}}, 0, {{512, 512, 16}, {640, 480, 16}, {640, 480, 16}}, 2},
-        {{{true, many}}, 0, {}, kept},  // more than forty, 640 x 480 x 16 the 42nd
+         {{640, 480, 16}, {720, 480, 16}, {800, 600, 16}, {800, 600, 16}, {int32_t(0x80000000u), 1024, 16}}, 0},
+        {{{false, {}}, {true, {MakeMode(640, 400, 16), MakeMode(640, 480, 16), MakeMode(640, 480, 16)}}},
+         {{640, 480, 16}, {640, 480, 16}}, 1},
+        {{{false, {}}, {true, {MakeMode(640, 400, 16), MakeMode(800, 600, 16)}}}, {{800, 600, 16}}, kept},
+        {{{false, {}}, {true, many}}, {}, kept},
+        {{{false, {MakeMode(800, 600, 16)}}}, {{640, 480, 16}}, kept},  // no hardware device
     };
     for (const auto& c : cases) {
         DeviceTable table;
         for (const auto& [hardware, modes] : c.devices)
-            table.Add(c.chosen == 0 ? kFullWidthName : "Card", hardware, modes);
-        for (ModeChoice& row : ModeChoiceTable)
-            row = ModeChoice{-5, -5, -5};
+            table.Add(kFullWidthName, hardware, modes);
+        std::fill(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows, ModeChoice{-5, -5, -5});
         SetupSettings s, expected;
         std::memset(&s, 0xa5, sizeof s);
-        s.SetDefaults();
-        // The fixed defaults; the chosen device's name up to its terminator, cut to 39 characters,
-        // the bytes after it kept, and its GUIDs.
         std::memset(&expected, 0xa5, sizeof expected);
-        const std::vector<int32_t> numbers = {0, 640, 480, 16, c.chosen < 0 ? kept : 0, c.modeCnt, 0, 1, 2, 2, 2, 1, 1, 0, 0, 0};
+        s.SetDefaults();
+        const bool chosen = c.devices.size() > 1;
+        const std::vector<int32_t> numbers = {0, 640, 480, 16, chosen ? 0 : kept, c.modeCnt, 0, 1, 2, 2, 2, 1, 1, 0, 0, 0};
         std::memcpy(&expected.isFullScreenMode, numbers.data(), 64);
         std::memset(expected.providerName, 0, sizeof expected.providerName);
         std::strcpy(expected.providerName, "No Provider");
-        if (c.chosen >= 0) {
-            std::memcpy(expected.deviceName, c.chosen == 0 ? kFullWidthName : "Card", c.chosen == 0 ? 39 : 5);
-            expected.deviceName[39] = c.chosen == 0 ? 0 : expected.deviceName[39];
-            expected.guidDevice = MakeGuid(0x40 + c.chosen);
-            expected.guidDriver = c.chosen == 0 ? GUID{} : MakeGuid(0x60 + c.chosen);
+        if (chosen) {  // the name cut to 39 characters and a terminator
+            std::memcpy(expected.deviceName, kFullWidthName, 39);
+            expected.deviceName[39] = 0, expected.guidDevice = MakeGuid(0x41), expected.guidDriver = MakeGuid(0x61);
         }
         EXPECT_EQ(numbers, Numbers(s));
         EXPECT_EQ(0, std::memcmp(&expected, &s, sizeof s)) << "texts or GUIDs";

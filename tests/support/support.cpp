@@ -10,18 +10,17 @@
 
 namespace {
 
-template <class T>
-void Scribble(T& buffer) { std::memset(&buffer, 0xcc, sizeof buffer); }
-
+// A text handed to a callback, scribbled over once it returns.
 struct Text {
     explicit Text(const char* text) { std::strncpy(chars, text, sizeof chars - 1); }
-    ~Text() { Scribble(chars); }
+    ~Text() { std::memset(chars, 0xcc, sizeof chars); }
     char chars[256] = {};
 };
 
 }  // namespace
 
-#define UNSUPPORTED(method, ...) STDMETHOD(method)(__VA_ARGS__) override { return DDERR_UNSUPPORTED; }
+#define UNSUPPORTED(method, ...) \
+    STDMETHOD(method)(__VA_ARGS__) override { return DDERR_UNSUPPORTED; }
 
 // A driver's DirectDraw object and, inside it, its Direct3D object.
 struct ScriptedMachine::Driver final : IDirectDraw7 {
@@ -32,11 +31,12 @@ struct ScriptedMachine::Driver final : IDirectDraw7 {
         STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
         STDMETHOD(EnumDevices)(LPD3DENUMDEVICESCALLBACK7 callback, void* context) override
         {
-            for (const ScriptedDevice& device : owner.script.devices) {  // with the driver context of the mode walk
-                Text text("Direct3D device description"), name(device.name.c_str());
+            for (const ScriptedDevice& device : owner.script.devices) {  // with the context of the mode walk
+                Text description("Direct3D device description"), name(device.name.c_str());
                 D3DDEVICEDESC7 desc = device.desc;
-                const HRESULT result = context && context == owner.modesContext ? callback(text.chars, name.chars, &desc, context) : D3DENUMRET_CANCEL;
-                Scribble(desc);
+                HRESULT result = context && context == owner.modesContext
+                                     ? callback(description.chars, name.chars, &desc, context) : D3DENUMRET_CANCEL;
+                std::memset(&desc, 0xcc, sizeof desc);
                 if (result == D3DENUMRET_CANCEL && !owner.ignoreCancel)
                     break;
             }
@@ -48,7 +48,7 @@ struct ScriptedMachine::Driver final : IDirectDraw7 {
         Driver& owner;
         LONG refs = 0;
     };
-    Driver(const DriverScript& driver, bool ignoring) : script(driver), guid(MakeGuid(driver.guidNumber)), ignoreCancel(ignoring) {}
+    Driver(const DriverScript& driver, bool ignoring) : script(driver), ignoreCancel(ignoring) {}
     STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
     STDMETHOD_(ULONG, Release)() override { return releasedEarly |= refs == 1 && direct3D.refs != 0, --refs; }
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override
@@ -70,60 +70,60 @@ struct ScriptedMachine::Driver final : IDirectDraw7 {
     {
         modesContext = context;
         for (DDSURFACEDESC2 mode : script.modes) {
-            const HRESULT result = flags == 0 && templ == nullptr ? callback(&mode, context) : DDENUMRET_CANCEL;
-            Scribble(mode);
+            HRESULT result = flags == 0 && templ == nullptr ? callback(&mode, context) : DDENUMRET_CANCEL;
+            std::memset(&mode, 0xcc, sizeof mode);
             if (result == DDENUMRET_CANCEL && !ignoreCancel)
                 break;
         }
         return DD_OK;
     }
-    UNSUPPORTED(Compact) UNSUPPORTED(CreateClipper, DWORD, LPDIRECTDRAWCLIPPER*, IUnknown*) UNSUPPORTED(FlipToGDISurface)
-    UNSUPPORTED(CreatePalette, DWORD, LPPALETTEENTRY, LPDIRECTDRAWPALETTE*, IUnknown*) UNSUPPORTED(RestoreDisplayMode)
+    UNSUPPORTED(Compact) UNSUPPORTED(FlipToGDISurface) UNSUPPORTED(RestoreDisplayMode) UNSUPPORTED(RestoreAllSurfaces)
+    UNSUPPORTED(TestCooperativeLevel) UNSUPPORTED(CreateClipper, DWORD, LPDIRECTDRAWCLIPPER*, IUnknown*)
+    UNSUPPORTED(CreatePalette, DWORD, LPPALETTEENTRY, LPDIRECTDRAWPALETTE*, IUnknown*) UNSUPPORTED(Initialize, GUID*)
     UNSUPPORTED(CreateSurface, LPDDSURFACEDESC2, LPDIRECTDRAWSURFACE7*, IUnknown*) UNSUPPORTED(GetScanLine, LPDWORD)
     UNSUPPORTED(DuplicateSurface, LPDIRECTDRAWSURFACE7, LPDIRECTDRAWSURFACE7*) UNSUPPORTED(GetDisplayMode, LPDDSURFACEDESC2)
-    UNSUPPORTED(EnumSurfaces, DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMSURFACESCALLBACK7) UNSUPPORTED(Initialize, GUID*)
-    UNSUPPORTED(GetFourCCCodes, LPDWORD, LPDWORD) UNSUPPORTED(GetGDISurface, LPDIRECTDRAWSURFACE7*) UNSUPPORTED(RestoreAllSurfaces)
-    UNSUPPORTED(GetMonitorFrequency, LPDWORD) UNSUPPORTED(GetVerticalBlankStatus, WINBOOL*) UNSUPPORTED(TestCooperativeLevel)
+    UNSUPPORTED(EnumSurfaces, DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMSURFACESCALLBACK7) UNSUPPORTED(EvaluateMode, DWORD, DWORD*)
+    UNSUPPORTED(GetFourCCCodes, LPDWORD, LPDWORD) UNSUPPORTED(GetGDISurface, LPDIRECTDRAWSURFACE7*)
+    UNSUPPORTED(GetMonitorFrequency, LPDWORD) UNSUPPORTED(GetVerticalBlankStatus, WINBOOL*)
     UNSUPPORTED(SetCooperativeLevel, HWND, DWORD) UNSUPPORTED(SetDisplayMode, DWORD, DWORD, DWORD, DWORD, DWORD)
     UNSUPPORTED(WaitForVerticalBlank, DWORD, HANDLE) UNSUPPORTED(GetAvailableVidMem, LPDDSCAPS2, LPDWORD, LPDWORD)
-    UNSUPPORTED(GetSurfaceFromDC, HDC, LPDIRECTDRAWSURFACE7*) UNSUPPORTED(EvaluateMode, DWORD, DWORD*)
-    UNSUPPORTED(GetDeviceIdentifier, LPDDDEVICEIDENTIFIER2, DWORD) UNSUPPORTED(StartModeTest, LPSIZE, DWORD, DWORD)
+    UNSUPPORTED(GetSurfaceFromDC, HDC, LPDIRECTDRAWSURFACE7*) UNSUPPORTED(StartModeTest, LPSIZE, DWORD, DWORD)
+    UNSUPPORTED(GetDeviceIdentifier, LPDDDEVICEIDENTIFIER2, DWORD)
 
     const DriverScript script;
-    GUID guid;
-    bool ignoreCancel, releasedEarly = false;  // DirectDraw released while Direct3D was still held
+    GUID guid = MakeGuid(script.guidNumber);
+    bool ignoreCancel, releasedEarly = false;  // DirectDraw released while its Direct3D was still held
     LONG refs = 0;
     int created = 0;
     void* modesContext = nullptr;
     Direct3D direct3D{*this};
 };
 
-GUID MakeGuid(uint32_t n) { return {n, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, static_cast<BYTE>(n)}}; }
+GUID MakeGuid(uint32_t n) { return {n, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, BYTE(n)}}; }
 
 DDCAPS MakeCaps(const DriverScript& driver, bool hal)
 {
-    DDCAPS caps;
-    std::memset(&caps, 0, sizeof caps);
+    DDCAPS caps{};
     caps.dwSize = sizeof caps, caps.dwCaps = (hal ? 0xa0000000u : 0xe0000000u) | driver.guidNumber;
-    caps.dwCaps2 = hal ? driver.halCaps2 : 0, caps.ddsCaps.dwCaps4 = (hal ? 0x4400u : 0x6600u) + driver.guidNumber;  // the last field
+    caps.dwCaps2 = hal ? driver.halCaps2 : 0, caps.ddsCaps.dwCaps4 = (hal ? 0x4400u : 0x6600u) + driver.guidNumber;
     return caps;
 }
 
 DDSURFACEDESC2 MakeMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD tag, DWORD caps2)
 {
-    DDSURFACEDESC2 mode;
-    std::memset(&mode, 0, sizeof mode);
-    mode.dwSize = sizeof mode, mode.dwWidth = width, mode.dwHeight = height, mode.dwRefreshRate = tag, mode.ddsCaps.dwCaps2 = caps2;
+    DDSURFACEDESC2 mode{};
+    mode.dwSize = sizeof mode, mode.dwWidth = width, mode.dwHeight = height, mode.dwRefreshRate = tag;
     mode.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT), mode.ddpfPixelFormat.dwRGBBitCount = bitsPerPixel;
+    mode.ddsCaps.dwCaps2 = caps2;
     return mode;
 }
 
 ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDepths, uint32_t guidNumber)
 {
     ScriptedDevice device{name, {}};
-    std::memset(&device.desc, 0, sizeof device.desc);
     device.desc.dwDevCaps = devCaps, device.desc.dwDeviceRenderBitDepth = renderDepths;
-    device.desc.deviceGUID = MakeGuid(0xd0000000u | guidNumber), device.desc.dwReserved4 = 0xfeed0000u | guidNumber;  // the last field
+    device.desc.deviceGUID = MakeGuid(0xd0000000u | guidNumber);
+    device.desc.dwReserved4 = 0xfeed0000u | guidNumber;  // the last field: whole copies carry it
     return device;
 }
 
@@ -136,16 +136,17 @@ ScriptedMachine::~ScriptedMachine() = default;
 int ScriptedMachine::Created(size_t driver) const { return drivers_.at(driver)->created; }
 bool ScriptedMachine::AllReleased() const
 {
-    return std::all_of(drivers_.begin(), drivers_.end(), [](const auto& d) { return d->refs + d->direct3D.refs == 0 && !d->releasedEarly; });
+    return std::all_of(drivers_.begin(), drivers_.end(),
+                       [](const auto& d) { return d->refs + d->direct3D.refs == 0 && !d->releasedEarly; });
 }
 
 HRESULT ScriptedMachine::EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags)
 {
     ++enumerateCalls;
     for (auto& d : drivers_) {
-        Text description(d->script.description.c_str()), driverName("display");
+        Text description(d->script.description.c_str()), name("display");
         GUID* guid = d->script.guidNumber != 0 ? &d->guid : nullptr;
-        if (flags != 7 || context || (!callback(guid, description.chars, driverName.chars, context, nullptr) && !d->ignoreCancel))
+        if (flags != 7 || context || (!callback(guid, description.chars, name.chars, context, nullptr) && !d->ignoreCancel))
             break;
     }
     return DD_OK;
@@ -154,12 +155,11 @@ HRESULT ScriptedMachine::EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context
 HRESULT ScriptedMachine::CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer)
 {
     *object = nullptr;
-    for (auto& d : drivers_) {
-        // Matched by value; the primary driver only by a null GUID.
-        if (driverGuid == nullptr ? d->script.guidNumber != 0 : d->script.guidNumber == 0 || !IsEqualGUID(*driverGuid, d->guid))
+    for (auto& d : drivers_) {  // matched by value; the primary driver only by a null GUID
+        if (driverGuid == nullptr ? d->script.guidNumber != 0 : d->script.guidNumber == 0 || *driverGuid != d->guid)
             continue;
         ++d->created;
-        if (FAILED(d->script.createResult) || !IsEqualGUID(iid, IID_IDirectDraw7) || outer != nullptr)
+        if (FAILED(d->script.createResult) || iid != IID_IDirectDraw7 || outer != nullptr)
             return FAILED(d->script.createResult) ? d->script.createResult : DDERR_INVALIDPARAMS;
         *object = static_cast<IDirectDraw7*>(d.get());
         return d->AddRef(), DD_OK;
@@ -182,11 +182,11 @@ StoredKey ReadSettingsKey()
     HKEY key;
     char name[256];
     BYTE data[4096];
+    DWORD type, nameSize = sizeof name, size = sizeof data;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return values;
-    for (DWORD i = 0, nameSize = sizeof name, size = sizeof data, type;
-         RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS; ++i, nameSize = sizeof name, size = sizeof data)
-        values[name] = Value(type, data, size);
+    for (DWORD i = 0; RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS; ++i)
+        values[name] = Value(type, data, size), nameSize = sizeof name, size = sizeof data;
     RegCloseKey(key);
     return values;
 }
@@ -200,11 +200,12 @@ void DeleteSettingsKey()
 void PutSettingsValue(const char* name, DWORD type, const std::string& hex)
 {
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
     std::vector<BYTE> data(hex.size() / 2 + 1, 0x7f);  // a byte past the data: the registry looks there for a zero
     for (size_t i = 0; i + 1 < data.size(); ++i)
-        data[i] = static_cast<BYTE>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-    EXPECT_EQ(ERROR_SUCCESS, name ? RegSetValueExA(key, name, 0, type, data.data(), DWORD(data.size() - 1)) : 0L) << name;
+        data[i] = BYTE(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    EXPECT_EQ(ERROR_SUCCESS, name ? RegSetValueExA(key, name, 0, type, data.data(), DWORD(data.size() - 1)) : 0L);
     RegCloseKey(key);
 }
 
@@ -216,7 +217,7 @@ bool MemoryRegistry::Query(HKEY, const char* name, BYTE* data, DWORD size)
     const std::string hex = value->second.substr(value->second.find(':') + 1);
     std::memset(data, 0xcc, hex.size() / 2 > size ? size : 0);  // as Windows may leave it after a value too large
     for (size_t i = 0; hex.size() / 2 <= size && i < hex.size() / 2; ++i)
-        data[i] = static_cast<BYTE>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+        data[i] = BYTE(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
     return hex.size() / 2 <= size;
 }
 
@@ -252,8 +253,8 @@ BOOL CALLBACK FindShownDialog(HWND window, LPARAM)
     return g_dialog == nullptr;
 }
 
-// Thread timers come through the modal loop: this runs once the dialog shows and takes input, and
-// again two seconds later, when it ends a dialog still open.
+// Thread timers come through the modal loop: this runs once the dialog shows and takes input, and two
+// seconds later ends a dialog still open.
 void CALLBACK Start(HWND, UINT, UINT_PTR, DWORD)
 {
     if (g_steps == nullptr) {
@@ -280,7 +281,7 @@ INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void(
 
 void Key(HWND control, WPARAM key, bool post)
 {
-    const LPARAM down = 1 | static_cast<LPARAM>(MapVirtualKeyA(static_cast<UINT>(key), 0)) << 16, up = down | LPARAM(0xC0000000u);
+    const LPARAM down = 1 | LPARAM(MapVirtualKeyA(UINT(key), 0)) << 16, up = down | LPARAM(0xC0000000u);
     if (post)
         PostMessageA(control, WM_KEYDOWN, key, down), PostMessageA(control, WM_KEYUP, key, up);
     else
