@@ -28,15 +28,15 @@ constexpr char kUnitBlockRefused[] = "Unable to allocate RAM for internal memory
 constexpr char kPaddedBlockRefused[] = "Request for allocation failed. Out of memory.";
 constexpr char kNeverAllocated[] = "Request to deallocate RAM that was never allocated";
 
-// A 32-bit pattern laid out little-endian and repeated over 16 bytes.
+// A 32-bit pattern laid out little-endian and repeated over 64 bytes.
 struct PatternBlock {
-    unsigned char bytes[16];
+    unsigned char bytes[64];
 };
 
 constexpr PatternBlock MakePatternBlock(uint32_t pattern)
 {
     PatternBlock block {};
-    for (unsigned i = 0; i < 16; ++i)
+    for (unsigned i = 0; i < 64; ++i)
         block.bytes[i] = static_cast<unsigned char>(pattern >> (8 * (i % 4)));
     return block;
 }
@@ -53,7 +53,14 @@ inline void Fill(unsigned char* body, uint32_t size, const PatternBlock& block)
 {
     // Every step is a multiple of 4 bytes from the body's start, so the
     // pattern keeps its phase.
-    while (size >= 16) {
+    for (; size >= 64; body += 64, size -= 64)
+        std::memcpy(body, block.bytes, 64);
+    if (size >= 32) {
+        std::memcpy(body, block.bytes, 32);
+        body += 32;
+        size -= 32;
+    }
+    if (size >= 16) {
         std::memcpy(body, block.bytes, 16);
         body += 16;
         size -= 16;
@@ -80,35 +87,20 @@ inline void Wipe(AllocationUnit* unit, const PatternBlock& body)
     std::memcpy(actual + unit->actualSize - kGuardAreaSize, kOverrunGuard.bytes, kGuardAreaSize);
 }
 
-// Field by field: a string instruction's start-up cost outweighs a record this small.
-inline void ClearUnit(AllocationUnit* unit)
-{
-    unit->actualSize = 0;
-    unit->reportedSize = 0;
-    unit->actualAddress = nullptr;
-    unit->reportedAddress = nullptr;
-    std::memset(unit->ownerFile, 0, kOwnerTextSize);
-    std::memset(unit->ownerFunction, 0, kOwnerTextSize);
-    unit->ownerLine = 0;
-    unit->allocationType = 0;
-    unit->breakOnDealloc = 0;
-    unit->breakOnRealloc = 0;
-    unit->allocationNumber = 0;
-    unit->nextUnit = nullptr;
-    unit->prevUnit = nullptr;
-}
-
 void ReportFailure(const char* message)
 {
     WriteMemoryLog("%s", message);
     ResetCurrentOwner();
 }
 
-// At most 39 characters, the rest of the field zero, so it is always terminated.
+// At most 39 characters, the rest of the field zero, so it is always terminated. Every record of
+// this program has the owner "??": a field that holds it already (its first four bytes say so, the
+// rest being zero) is left as it is.
 inline void SetOwnerText(char* field, const char* text)
 {
     if (text == kUnknownOwner) {
-        std::memcpy(field, kUnknownOwnerField, kOwnerTextSize);
+        if (std::memcmp(field, kUnknownOwnerField, 4) != 0)
+            std::memcpy(field, kUnknownOwnerField, kOwnerTextSize);
         return;
     }
     uint32_t i = 0;
@@ -131,9 +123,10 @@ bool ObtainUnitBlock()
     return true;
 }
 
+// A spare record keeps what it held: taking it writes every field again, and its owner texts
+// are most likely "??" already.
 void PushSpare(AllocationUnit* unit)
 {
-    ClearUnit(unit);
     unit->nextUnit = spareUnitList;
     spareUnitList = unit;
 }
@@ -215,7 +208,7 @@ void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* owne
         return nullptr;
     }
 
-    // Every field is written: a spare record is zero already, padding included.
+    // Every field is written; the padding stays zero from the unit block's start.
     unit->actualSize = reportedSize + 2 * kGuardAreaSize;
     unit->reportedSize = reportedSize;
     unit->actualAddress = actual;

@@ -22,15 +22,19 @@ std::new_handler InstalledNewHandler()
     return handler;
 }
 
-// Alignments up to the heap's own take the plain path; sizes beyond 32 bits are refused by
-// the tracker, never cut down to fit.
+// Plain requests go straight to the tracker, over-aligned ones by way of its aligned form; sizes
+// beyond 32 bits are refused by the tracker, never cut down to fit.
 void* AllocateOrThrow(std::size_t size, std::size_t alignment)
 {
     if (size == 0)
         size = 1;
+    // Beyond 32 bits (two shifts, so that i686 compiles it too) the tracker refuses the largest size.
+    const uint32_t reported = size >> 16 >> 16 ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
     for (;;) {
-        if (void* body = TrackedAllocateAligned(currentOwner.ownerFile, currentOwner.ownerLine,
-                                                currentOwner.ownerFunction, size, alignment))
+        AllocationOwner& owner = currentOwner;
+        if (void* body = alignment == 0
+                ? TrackedAllocate(owner.ownerFile, owner.ownerLine, owner.ownerFunction, kAllocationNew, reported)
+                : TrackedAllocateAligned(owner.ownerFile, owner.ownerLine, owner.ownerFunction, size, alignment))
             return body;
         std::new_handler handler = InstalledNewHandler();
         if (handler == nullptr)
