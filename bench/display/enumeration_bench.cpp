@@ -7,6 +7,7 @@
 #include "display/display_enumeration.h"
 
 #include "support.h"
+#include "../common/directdraw_walk.h"
 
 #include <windows.h>
 
@@ -41,40 +42,6 @@ std::vector<DDSURFACEDESC2> ScrambledModes(int count, uint32_t seed)
         std::swap(modes[i], modes[seed % (i + 1)]);
     }
     return modes;
-}
-
-// The baseline: the same platform calls, every callback only counts.
-size_t g_baselineModes = 0;
-size_t g_baselineDevices = 0;
-
-HRESULT WINAPI CountMode(LPDDSURFACEDESC2, LPVOID)
-{
-    ++g_baselineModes;
-    return DDENUMRET_OK;
-}
-
-HRESULT WINAPI CountDevice(char*, char*, D3DDEVICEDESC7*, void*)
-{
-    ++g_baselineDevices;
-    return D3DENUMRET_OK;
-}
-
-BOOL WINAPI WalkDriver(GUID* guid, LPSTR, LPSTR, LPVOID, HMONITOR)
-{
-    IDirectDraw7* directDraw = nullptr;
-    if (FAILED(GetDirectDrawEntry().CreateEx(guid, reinterpret_cast<void**>(&directDraw), IID_IDirectDraw7, nullptr)))
-        return DDENUMRET_OK;
-    IDirect3D7* direct3D = nullptr;
-    if (SUCCEEDED(directDraw->QueryInterface(IID_IDirect3D7, reinterpret_cast<void**>(&direct3D)))) {
-        DDCAPS hal = {}, hel = {};
-        hal.dwSize = hel.dwSize = sizeof(DDCAPS);
-        directDraw->GetCaps(&hal, &hel);
-        directDraw->EnumDisplayModes(0, nullptr, nullptr, CountMode);
-        direct3D->EnumDevices(CountDevice, nullptr);
-        direct3D->Release();
-    }
-    directDraw->Release();
-    return DDENUMRET_OK;
 }
 
 }  // namespace
@@ -119,17 +86,17 @@ int main(int argc, char** argv)
 
     const int baselineRepeats = repeats * 10;
     double baselineTotal = 0, baselineBest = 1e30;
+    DirectDrawCounts counts = {};
     for (int r = 0; r < baselineRepeats; ++r) {
-        g_baselineModes = g_baselineDevices = 0;
         const double start = Now();
-        GetDirectDrawEntry().EnumerateEx(WalkDriver, nullptr, 7);
+        counts = WalkDirectDraw(machine);
         const double elapsed = Now() - start;
         baselineTotal += elapsed;
         baselineBest = std::min(baselineBest, elapsed);
     }
     SetDirectDrawEntry(nullptr);
-    if (g_baselineModes != static_cast<size_t>(driverCount) * modeCount) {
-        std::fprintf(stderr, "baseline walked %zu modes\n", g_baselineModes);
+    if (counts.modes != static_cast<size_t>(driverCount) * modeCount) {
+        std::fprintf(stderr, "baseline walked %zu modes\n", counts.modes);
         return 1;
     }
 

@@ -1,15 +1,16 @@
 // Times the utility's start-up: from just before CreateProcess until its dialog
-// becomes visible, against a baseline dialog program (minimal_dialog.exe)
-// started the same way. The programs run alternately, after one warm-up run
-// each, so that the utility's measured runs read its settings rather than
-// write them. Every dialog is closed with Cancel; settings that only the
-// warm-up wrote are removed at the end.
+// becomes visible, against two dialog programs started the same way: its floor
+// (floor_dialog.exe: the same DirectDraw and Direct3D walk with callbacks that
+// keep nothing, then a small dialog) and a minimal dialog program
+// (minimal_dialog.exe, the small dialog alone). The programs run in turn, after
+// one warm-up run each, so that the utility's measured runs read its settings
+// rather than write them. Every dialog is closed with Cancel; settings that only
+// the warm-up wrote are removed at the end.
 //
-//   startup_bench.exe [--runs N] [--timeline] [--setup PATH] [--baseline PATH]
+//   startup_bench.exe [--runs N] [--timeline] [--setup PATH]
 //
-// By default the utility is ..\..\TavelkinSetup.exe and the baseline
-// minimal_dialog.exe, both relative to this program (their places in the
-// build tree). --timeline prints every window that each program creates and
+// By default the utility is ..\..\TavelkinSetup.exe and the other two are
+// beside this program (their places in the build tree). --timeline prints every window that each program creates and
 // shows in its first measured run. Exit status 0 when every dialog appeared
 // and every program ended; 1 otherwise; 2 for a bad command line.
 #include <windows.h>
@@ -296,7 +297,7 @@ std::wstring Widen(const char* text)
 
 int Usage()
 {
-    fprintf(stderr, "usage: startup_bench [--runs N] [--timeline] [--setup PATH] [--baseline PATH]\n");
+    fprintf(stderr, "usage: startup_bench [--runs N] [--timeline] [--setup PATH]\n");
     return 2;
 }
 
@@ -307,7 +308,9 @@ int main(int argc, char** argv)
     int runs = 15;
     bool timeline = false;
     Program setup{"TavelkinSetup", BesideThisProgram(L"..\\..\\TavelkinSetup.exe"), L"Tavelkin Setup", {}, {}, {}, {}};
+    Program floor{"floor_dialog", BesideThisProgram(L"floor_dialog.exe"), L"Startup Baseline", {}, {}, {}, {}};
     Program baseline{"minimal_dialog", BesideThisProgram(L"minimal_dialog.exe"), L"Startup Baseline", {}, {}, {}, {}};
+    Program* const programs[] = {&setup, &floor, &baseline};
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--timeline")) {
             timeline = true;
@@ -317,8 +320,6 @@ int main(int argc, char** argv)
                 return Usage();
         } else if (i + 1 < argc && !strcmp(argv[i], "--setup")) {
             setup.path = Widen(argv[++i]);
-        } else if (i + 1 < argc && !strcmp(argv[i], "--baseline")) {
-            baseline.path = Widen(argv[++i]);
         } else {
             return Usage();
         }
@@ -331,10 +332,13 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    printf("Utility:  %s\nBaseline: %s\n", Narrow(setup.path.c_str()).c_str(), Narrow(baseline.path.c_str()).c_str());
+    for (const Program* p : programs)
+        printf("%-15s %s\n", p->label, Narrow(p->path.c_str()).c_str());
     const bool vendorBefore = KeyExists(kVendorKey);
     const bool keyBefore = KeyExists(kSettingsKey);
-    bool ok = RunOnce(setup, false, false) && RunOnce(baseline, false, false);
+    bool ok = true;
+    for (Program* p : programs)
+        ok = ok && RunOnce(*p, false, false);
     const bool keyAfter = KeyExists(kSettingsKey);
     if (ok)
         printf("Settings key HKCU\\%s: %s; the measured runs are %s.\n", Narrow(kSettingsKey).c_str(),
@@ -343,7 +347,8 @@ int main(int argc, char** argv)
     fflush(stdout);
 
     for (int i = 0; ok && i < runs; ++i) {
-        ok = RunOnce(setup, true, timeline && i == 0) && RunOnce(baseline, true, timeline && i == 0);
+        for (Program* p : programs)
+            ok = ok && RunOnce(*p, true, timeline && i == 0);
         fflush(stdout);
     }
     ::UnhookWinEvent(hook);
@@ -359,16 +364,19 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    printf("\n%d runs of each, alternating, after one warm-up run each; ms from just before CreateProcess.\n", runs);
+    printf("\n%d runs of each, in turn, after one warm-up run each; ms from just before CreateProcess.\n", runs);
     printf("%-15s %13s %15s %33s %10s\n", "", "first window", "dialog created", "dialog shown", "shutdown");
     printf("%-15s %13s %15s %11s %10s %10s %10s\n", "program", "median", "median", "median", "min", "max", "median");
-    for (const Program* p : {&setup, &baseline}) {
+    for (const Program* p : programs) {
         const Summary first = Summarise(p->firstWindow), created = Summarise(p->dialogCreated),
                       shown = Summarise(p->shown), down = Summarise(p->shutdown);
         printf("%-15s %13.1f %15.1f %11.1f %10.1f %10.1f %10.1f\n", p->label, first.median, created.median,
                shown.median, shown.min, shown.max, down.median);
     }
-    const double ratio = Summarise(setup.shown).median / Summarise(baseline.shown).median;
-    printf("\nratio of median start-up (dialog shown), TavelkinSetup / minimal_dialog: %.2f\n", ratio);
+    const double shown = Summarise(setup.shown).median;
+    printf("\nratio of median start-up (dialog shown), TavelkinSetup / floor_dialog: %.2f\n",
+           shown / Summarise(floor.shown).median);
+    printf("ratio of median start-up (dialog shown), TavelkinSetup / minimal_dialog: %.2f\n",
+           shown / Summarise(baseline.shown).median);
     return 0;
 }
