@@ -24,10 +24,10 @@ win32_code_runs() {
     timeout 20 "$WINE32_LOADER" --version >/dev/null 2>&1
 }
 
-# The Windows tree whose tests this machine can run: TAVELKIN_TEST_ARCH=i686 or
+# The Windows tree that scripts/run and scripts/test use: TAVELKIN_ARCH=i686 or
 # x86_64 forces one; otherwise i686 where 32-bit code runs.
 windows_test_tree() {
-    case "${TAVELKIN_TEST_ARCH:-auto}" in
+    case "${TAVELKIN_ARCH:-auto}" in
         i686) echo "$BUILD_DIR/windows" ;;
         x86_64) echo "$BUILD_DIR/windows64" ;;
         *) if win32_code_runs; then echo "$BUILD_DIR/windows"; else echo "$BUILD_DIR/windows64"; fi ;;
@@ -46,12 +46,31 @@ start_xvfb() {
         sleep 0.1
     done
     echo "Xvfb did not start on :$n" >&2
+    stop_xvfb
     return 1
 }
 
 stop_xvfb() {
-    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+    if [ -n "${XVFB_PID:-}" ]; then
+        kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+    fi
     XVFB_PID=
+}
+
+# Configures a build tree once (host, or windows / windows64 with their toolchain), then builds the
+# given targets, or everything.
+build_tree() {
+    local dir=$1; shift
+    local toolchain=
+    case $(basename "$dir") in
+        windows) toolchain=$TAVELKIN_ROOT/cmake/toolchain-i686-w64-mingw32.cmake ;;
+        windows64) toolchain=$TAVELKIN_ROOT/cmake/toolchain-x86_64-w64-mingw32.cmake ;;
+    esac
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$TAVELKIN_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            ${toolchain:+-DCMAKE_TOOLCHAIN_FILE="$toolchain"} >/dev/null
+    fi
+    cmake --build "$dir" -j "${JOBS:-$(nproc)}" ${1:+--target "$@"}
 }
 
 # The product's C and C++ sources, which follow .clang-format.
