@@ -1,20 +1,10 @@
 #!/usr/bin/env python3
 """The setup utility used the way a player uses it: the real TavelkinSetup.exe in a Wine virtual
-desktop under Xvfb, in a prefix of its own, driven with real input (xdotool); then the settings
-key is read from the registry file of the prefix, value by value: type and bytes.
+desktop under Xvfb (DISPLAY), in a prefix of its own, driven with real input (xdotool); then the
+settings key is read from the prefix's registry file, value by value: type and bytes.
 
-    e2e.py --tree BUILD_TREE [--screenshots DIR] [unittest options]
-
-DISPLAY must name a running X server (scripts/test starts Xvfb)."""
-import argparse
-import os
-import re
-import shutil
-import struct
-import subprocess
-import sys
-import time
-import unittest
+    e2e.py --tree BUILD_TREE [--screenshots DIR] [unittest options]"""
+import argparse, os, re, shutil, struct, subprocess, sys, time, unittest
 
 DESKTOP = "TavelkinE2E"
 WINE_EXEC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "wine-exec")
@@ -141,17 +131,9 @@ class PlayerRuns(unittest.TestCase):
                                  SPRITEMODE=dword(0), TEXTUREMODE=dword(1), NUMSAMPLETYPE=dword(2), FOG=dword(0)))
 
 
-def main():
-    global ARGS
+if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tree", required=True)
+    parser.add_argument("--tree", required=True, type=os.path.abspath)
     parser.add_argument("--screenshots")
     ARGS, rest = parser.parse_known_args()
-    ARGS.tree = os.path.abspath(ARGS.tree)
-    if not os.environ.get("DISPLAY"):
-        sys.exit("e2e.py needs DISPLAY (an Xvfb)")
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
-if __name__ == "__main__":
-    main()

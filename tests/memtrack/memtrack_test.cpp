@@ -32,7 +32,7 @@ struct {
     std::size_t refuse, arena, watchLength;
     unsigned requests, unitBlocks, served, releases;
     void *last, *watch;
-    unsigned char watched[64];
+    unsigned char watched[160];
 } heap;
 alignas(64) unsigned char arena[3 * kStride];
 
@@ -123,13 +123,13 @@ protected:
                           scratch_ = std::filesystem::temp_directory_path() / ("memtrack-" + std::to_string(getpid()));
 };
 
-// Sizes 0 (served as 1), 5 and 31 (every step of the fill): guards and body when handed out, and
+// Sizes 0 (served as 1), 5 and 127 (every step of the fill): guards and body when handed out, and
 // again, written anew over scribbles, when given back.
 TEST_F(MemtrackTest, BlockBytesWhenHandedOutAndGivenBack)
 {
     EXPECT_NE(nullptr, FindAllocationUnit(g_staticInitBlock));
     const std::string under = Pattern(underrunGuardPattern, 16), over = Pattern(overrunGuardPattern, 16);
-    for (std::size_t request : {0, 5, 31}) {
+    for (std::size_t request : {0, 5, 127}) {
         const std::size_t size = request + (request == 0);
         unsigned char* body = static_cast<unsigned char*>(::operator new(request));
         const AllocationUnit* unit = FindAllocationUnit(body);
@@ -244,8 +244,9 @@ TEST_F(MemtrackTest, RefusedAndOversizedRequests)
     EXPECT_EQ(requests, heap.requests) << "the heap was asked";
     heap.refuse = std::size_t(kMaxReportedSize) + 32;
     EXPECT_EQ(nullptr, TrackedAllocate(nullptr, 0, nullptr, kAllocationNew, kMaxReportedSize));
-    EXPECT_EQ(requests + 1, heap.requests);
-    EXPECT_EQ(Times(kOutOfMemory, sizeof(std::size_t) > 4 ? 10 : 8), Log());
+    EXPECT_EQ(nullptr, TrackedAllocateAligned(nullptr, 0, nullptr, kMaxReportedSize - 48, 64));
+    EXPECT_EQ(requests + 2, heap.requests);
+    EXPECT_EQ(Times(kOutOfMemory, sizeof(std::size_t) > 4 ? 11 : 9), Log());
 }
 
 // On i686 the run-time's aligned allocation adds an overhead of its own: no size near 4 GiB may
