@@ -32,7 +32,10 @@ class PlayerRuns(unittest.TestCase):
         # defaults: its first hardware device and that device's 16-bit modes of 480 lines or more.
         cls.start(os.path.join(ARGS.tree, "display-report.exe"), "report.txt").wait(timeout=300)
         with open(os.path.join(cls.workdir, "report.txt")) as f:
-            device = next(d for d in f.read().split("\ndevice ")[1:] if "hardware: yes" in d)
+            report = f.read()
+        counts = re.search(r"^reported devices: (\d+)\naccepted devices: (\d+)$", report, re.M)
+        assert counts and 0 < report.count("\ndevice ") == int(counts.group(2)) <= int(counts.group(1)), report
+        device = next(d for d in report.split("\ndevice ")[1:] if "hardware: yes" in d)
         guids = [bytes(16) if g == "none" else struct.pack("<IHH", int(g[1:9], 16), int(g[10:14], 16), int(g[15:19], 16))
                  + bytes.fromhex(g[20:24] + g[25:37]) for g in re.findall(r"guid: (\S+)", device)]
         modes = [tuple(map(int, m)) for m in re.findall(r"^ +(\d+) x (\d+) x (\d+)$", device, re.M)]

@@ -142,6 +142,13 @@ TEST_F(MemtrackTest, BlockBytesWhenHandedOutAndGivenBack)
         EXPECT_EQ(under + " " + Pattern(freedFillPattern, size) + " " + over, Hex(heap.watched, size + 32));
     }
     EXPECT_EQ("CE FA ED FE CE", Pattern(freshFillPattern, 5));
+    // A requester's file without its directories and its function, each cut to 39 characters, the
+    // rest of the field zero even where the record held a longer text before.
+    ::operator delete(TrackedAllocate("C:\\src\\win/a_very_long_file_name_that_fills_the_field.cpp", 7, "Fn", 1, 8));
+    const AllocationUnit* unit = FindAllocationUnit(TrackedAllocate("src/dir\\x/name.cpp", 7, nullptr, 1, 8));
+    EXPECT_EQ(std::string("x/name.cpp").append(30, '\0') + std::string("??").append(38, '\0'),
+              std::string(unit->ownerFile, 40) + std::string(unit->ownerFunction, 40));
+    ::operator delete(unit->reportedAddress);
     EXPECT_EQ("<none>", Log());
 }
 
