@@ -254,7 +254,6 @@ TEST_F(SetupDialogTest, FortyModesAtMostAndTheIcon)
     rows.pop_back();
     DeviceTable many;
     many.Add("Many HAL", true, modes);
-    CWinApp::Enable3dControls();
     EXPECT_EQ(IDCANCEL, Run(Stored({1, 1234, 567, 24, 0, 39, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0}), [&](CSetupDlg& d) {
         EXPECT_EQ((std::vector<Strings>{rows, rows}), (std::vector<Strings>{Items(d.m_cbResolution.m_hWnd),
                                                                            TableRows(kModeChoiceRows)}));
@@ -274,10 +273,9 @@ TEST_F(SetupDialogTest, FortyModesAtMostAndTheIcon)
         }
         UnhookWindowsHookEx(hook);
         EXPECT_EQ((std::vector<int>{1, 0}), erasures) << "the icon background erased only while minimized";
-        RECT rc, work;  // centred on the work area; the 3D look on
+        RECT rc, work;  // centred on the work area
         GetWindowRect(d.m_hWnd, &rc), SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
         EXPECT_LE(std::abs(rc.left + rc.right - work.left - work.right) + std::abs(rc.top + rc.bottom - work.top - work.bottom), 2);
-        EXPECT_EQ(DS_3DLOOK, GetWindowLongA(d.m_hWnd, GWL_STYLE) & DS_3DLOOK);
         SetFocus(GetDlgItem(d.m_hWnd, IDCANCEL));
         EndWith(VK_ESCAPE);
     }));
