@@ -95,11 +95,11 @@ TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
 // longer data is a failed read, a text that fills its field ends in a zero.
 TEST_F(SettingsStore, StoredDataIsTakenAsItIs)
 {
-    for (auto [name, type, hex] : {std::make_tuple("WIDTH", REG_SZ, "3100"), std::make_tuple("HEIGHT", REG_BINARY, "3412"),
-                                  std::make_tuple("BITPERPIXEL", REG_BINARY, "0102030405"), std::make_tuple("MODECNT", REG_DWORD, "07000000"),
-                                  std::make_tuple("PROVIDERNAME", REG_SZ, "41")})
-        PutSettingsValue(name, type, hex);
-    PutSettingsValue("DEVICENAME", REG_BINARY, std::string(80, '4'));
+    using namespace std::string_literals;
+    for (auto [name, type, bytes] : {std::make_tuple("WIDTH", REG_SZ, "1\0"s), std::make_tuple("HEIGHT", REG_BINARY, "\x34\x12"s),
+                                    std::make_tuple("BITPERPIXEL", REG_BINARY, "\1\2\3\4\5"s), std::make_tuple("MODECNT", REG_DWORD, "\7\0\0\0"s),
+                                    std::make_tuple("PROVIDERNAME", REG_SZ, "A"s), std::make_tuple("DEVICENAME", REG_BINARY, std::string(40, 'D'))})
+        PutSettingsValue(name, type, bytes);
     SetupSettings s;
     std::memset(&s, 0xa5, sizeof s);
     ReadStoredSettings(s);
@@ -113,12 +113,12 @@ TEST_F(SettingsStore, StoredDataIsTakenAsItIs)
 // Ok stores twenty values, the texts terminated whatever the field holds, and leaves other values.
 TEST_F(SettingsStore, SaveStoresTwentyValues)
 {
-    PutSettingsValue("OTHER", REG_DWORD, "04030201");
+    PutSettingsValue("OTHER", REG_DWORD, "\1\2\3\4");
     SetupSettings s;
     std::memset(&s, 'Q', sizeof s);
     SaveSettings(s);
     const std::string guid = Value(REG_BINARY, std::string(16, 'Q').data(), 16);
-    StoredKey expected = {{"OTHER", "4:04030201"}, {"GUIDDEVICE", guid}, {"GUIDDRIVER", guid},
+    StoredKey expected = {{"OTHER", "4:01020304"}, {"GUIDDEVICE", guid}, {"GUIDDRIVER", guid},
                           {"DEVICENAME", Value(REG_SZ, (std::string(39, 'Q') + '\0').data(), 40)},
                           {"PROVIDERNAME", Value(REG_SZ, (std::string(1023, 'Q') + '\0').data(), 1024)}};
     for (const char* name : {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT", "MODECNT", "ISVOODOO", "ISLIGHTMAP",

@@ -179,7 +179,7 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
                  {IDC_RESOLUTION, Press, VK_DOWN, &SetupSettings::modeCnt, 2}};
     const SetupSettings loaded = Stored({1, 1234, 567, 24, 0, 1, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
     SaveSettings(loaded);
-    PutSettingsValue("OTHER", REG_SZ, "6b65707400");
+    PutSettingsValue("OTHER", REG_SZ, std::string("kept", 5));
     const StoredKey stored = ReadSettingsKey();
     EXPECT_EQ(IDCANCEL, Run(loaded, [&](CSetupDlg& d) {
         SetupSettings expected = loaded;

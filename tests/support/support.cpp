@@ -37,7 +37,7 @@ struct ScriptedMachine::Driver final : IDirectDraw7 {
                 HRESULT result = context && context == owner.modesContext
                                      ? callback(description.chars, name.chars, &desc, context) : D3DENUMRET_CANCEL;
                 std::memset(&desc, 0xcc, sizeof desc);
-                if (result == D3DENUMRET_CANCEL && !owner.ignoreCancel)
+                if (result == D3DENUMRET_CANCEL)
                     break;
             }
             return D3D_OK;
@@ -48,7 +48,7 @@ struct ScriptedMachine::Driver final : IDirectDraw7 {
         Driver& owner;
         LONG refs = 0;
     };
-    Driver(const DriverScript& driver, bool ignoring) : script(driver), ignoreCancel(ignoring) {}
+    explicit Driver(const DriverScript& driver) : script(driver) {}
     STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
     STDMETHOD_(ULONG, Release)() override { return releasedEarly |= refs == 1 && direct3D.refs != 0, --refs; }
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override
@@ -72,7 +72,7 @@ struct ScriptedMachine::Driver final : IDirectDraw7 {
         for (DDSURFACEDESC2 mode : script.modes) {
             HRESULT result = flags == 0 && templ == nullptr ? callback(&mode, context) : DDENUMRET_CANCEL;
             std::memset(&mode, 0xcc, sizeof mode);
-            if (result == DDENUMRET_CANCEL && !ignoreCancel)
+            if (result == DDENUMRET_CANCEL)
                 break;
         }
         return DD_OK;
@@ -92,7 +92,7 @@ struct ScriptedMachine::Driver final : IDirectDraw7 {
 
     const DriverScript script;
     GUID guid = MakeGuid(script.guidNumber);
-    bool ignoreCancel, releasedEarly = false;  // DirectDraw released while its Direct3D was still held
+    bool releasedEarly = false;  // DirectDraw released while its Direct3D was still held
     LONG refs = 0;
     int created = 0;
     void* modesContext = nullptr;
@@ -127,10 +127,10 @@ ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDe
     return device;
 }
 
-ScriptedMachine::ScriptedMachine(const std::vector<DriverScript>& scripts, bool ignoreCancel)
+ScriptedMachine::ScriptedMachine(const std::vector<DriverScript>& scripts)
 {
     for (const DriverScript& script : scripts)
-        drivers_.push_back(std::make_unique<Driver>(script, ignoreCancel));
+        drivers_.push_back(std::make_unique<Driver>(script));
 }
 ScriptedMachine::~ScriptedMachine() = default;
 int ScriptedMachine::Created(size_t driver) const { return drivers_.at(driver)->created; }
@@ -142,11 +142,10 @@ bool ScriptedMachine::AllReleased() const
 
 HRESULT ScriptedMachine::EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags)
 {
-    ++enumerateCalls;
     for (auto& d : drivers_) {
         Text description(d->script.description.c_str()), name("display");
         GUID* guid = d->script.guidNumber != 0 ? &d->guid : nullptr;
-        if (flags != 7 || context || (!callback(guid, description.chars, name.chars, context, nullptr) && !d->ignoreCancel))
+        if (flags != 7 || context || !callback(guid, description.chars, name.chars, context, nullptr))
             break;
     }
     return DD_OK;
@@ -197,34 +196,28 @@ void DeleteSettingsKey()
     EXPECT_TRUE(result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) << "RegDeleteKeyA returned " << result;
 }
 
-void PutSettingsValue(const char* name, DWORD type, const std::string& hex)
+void PutSettingsValue(const char* name, DWORD type, const std::string& bytes)
 {
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS,
                                              nullptr, &key, nullptr));
-    std::vector<BYTE> data(hex.size() / 2 + 1, 0x7f);  // a byte past the data: the registry looks there for a zero
-    for (size_t i = 0; i + 1 < data.size(); ++i)
-        data[i] = BYTE(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-    EXPECT_EQ(ERROR_SUCCESS, name ? RegSetValueExA(key, name, 0, type, data.data(), DWORD(data.size() - 1)) : 0L);
+    const std::string data = bytes + '\x7f';  // a byte past the data: the registry looks there for a zero
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), DWORD(bytes.size())));
     RegCloseKey(key);
 }
 
 bool MemoryRegistry::Query(HKEY, const char* name, BYTE* data, DWORD size)
 {
     const auto value = values.find(name);
-    if (++queries == failQuery || value == values.end())
+    if (++queries == failQuery || value == values.end() || value->second.size() > size)
         return false;
-    const std::string hex = value->second.substr(value->second.find(':') + 1);
-    std::memset(data, 0xcc, hex.size() / 2 > size ? size : 0);  // as Windows may leave it after a value too large
-    for (size_t i = 0; hex.size() / 2 <= size && i < hex.size() / 2; ++i)
-        data[i] = BYTE(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-    return hex.size() / 2 <= size;
+    return std::memcpy(data, value->second.data(), value->second.size()), true;
 }
 
-void MemoryRegistry::Set(HKEY, const char* name, DWORD type, const BYTE* data, DWORD size)
+void MemoryRegistry::Set(HKEY, const char* name, DWORD, const BYTE* data, DWORD size)
 {
     if (++sets != failSet)
-        values[name] = Value(type, data, size);
+        values[name].assign(reinterpret_cast<const char*>(data), size);
 }
 
 void DeviceTable::Add(const char* name, bool hardware, std::vector<DDSURFACEDESC2> recordModes)

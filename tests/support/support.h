@@ -1,6 +1,5 @@
-// Shared by the Windows tests: scripted DirectDraw drivers, the settings key of the test prefix's
-// registry reached directly or kept in memory, hand-filled device tables, and a runner that acts on
-// a modal dialog from inside its loop as a player would.
+// Shared by the Windows tests: scripted DirectDraw drivers, the settings key in the test prefix's
+// registry or in memory, hand-filled device tables, and a runner that acts inside a modal dialog.
 #pragma once
 
 #include "app/registry.h"
@@ -29,24 +28,20 @@ struct DriverScript {
     HRESULT createResult = DD_OK, queryDirect3DResult = S_OK;  // of DirectDrawCreateEx, of IID_IDirect3D7
 };
 GUID MakeGuid(uint32_t n);
-DDCAPS MakeCaps(const DriverScript& driver, bool hal);  // what GetCaps writes, byte for byte
-// `tag` goes into dwRefreshRate, so that copies can be told apart.
-DDSURFACEDESC2 MakeMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD tag = 0, DWORD caps2 = 0);
-// Its device GUID is MakeGuid(0xd0000000 | guidNumber).
+DDCAPS MakeCaps(const DriverScript& driver, bool hal);  // what GetCaps writes
+DDSURFACEDESC2 MakeMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD refreshRateAsTag = 0, DWORD caps2 = 0);
 ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDepths, uint32_t guidNumber);
 
-// Drivers behind the real IDirectDraw7 and IDirect3D7 interfaces. Like the platform they refuse
-// arguments other than the program's, and scribble over each buffer once its callback returns, so
-// that only copies survive. They allocate nothing while they enumerate.
+// Drivers behind the real IDirectDraw7 and IDirect3D7 interfaces. They refuse arguments other than
+// the program's and scribble over each buffer once its callback returns, so only copies survive.
 class ScriptedMachine final : public DirectDrawEntry {
 public:
-    explicit ScriptedMachine(const std::vector<DriverScript>& scripts, bool ignoreCancel = false);  // true: go on after a cancel
+    explicit ScriptedMachine(const std::vector<DriverScript>& scripts);
     ~ScriptedMachine();
     HRESULT EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags) override;
     HRESULT CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer) override;
     int Created(size_t driver) const;  // DirectDraw objects asked for
-    bool AllReleased() const;          // every interface handed out was released, Direct3D before DirectDraw
-    int enumerateCalls = 0;
+    bool AllReleased() const;          // every interface handed out, Direct3D before DirectDraw
     struct Driver;
 
 private:
@@ -59,9 +54,10 @@ inline std::string Dword(int32_t value) { return Value(REG_DWORD, &value, 4); }
 using StoredKey = std::map<std::string, std::string>;
 StoredKey ReadSettingsKey();  // empty without the key
 void DeleteSettingsKey();
-void PutSettingsValue(const char* name = nullptr, DWORD type = 0, const std::string& hex = "");  // creates the key
+void PutSettingsValue(const char* name, DWORD type, const std::string& bytes);
 
-// The settings key in memory: call n (from 1) of a kind fails when its fail... member is n.
+// The settings key in memory, values by name as their bytes: call n (from 1) of a kind fails when its
+// fail... member is n.
 struct MemoryRegistry final : SettingsRegistry {
     HKEY OpenToRead(const char*) override { return ++opens == failOpen || !keyExists ? nullptr : (++openKeys, kKey); }
     HKEY CreateToWrite(const char*) override { return ++creates == failCreate ? nullptr : (keyExists = true, ++openKeys, kKey); }
@@ -70,14 +66,13 @@ struct MemoryRegistry final : SettingsRegistry {
     void Close(HKEY key) override { openKeys -= key == kKey; }
     const HKEY kKey = reinterpret_cast<HKEY>(0x7e10);
     bool keyExists = false;
-    StoredKey values;
+    std::map<std::string, std::string> values;
     unsigned failOpen = 0, failCreate = 0, failQuery = 0, failSet = 0, opens = 0, creates = 0, queries = 0, sets = 0;
     int openKeys = 0;
 };
 
-// Accepted records of the device table filled directly, emptied again on destruction. Record i has
-// the device GUID MakeGuid(0x40 + i) and the driver GUID MakeGuid(0x60 + i), but record 0, of the
-// primary display driver, a zero one. A name of 40 characters or more leaves no terminator.
+// Accepted records filled directly, emptied again on destruction. Record i has the device GUID
+// MakeGuid(0x40 + i) and the driver GUID MakeGuid(0x60 + i), but record 0 a zero one.
 struct DeviceTable {
     DeviceTable() { ResetDisplayDeviceTable(); }
     ~DeviceTable() { ResetDisplayDeviceTable(); }
@@ -85,11 +80,11 @@ struct DeviceTable {
     std::vector<std::vector<DDSURFACEDESC2>> modes;
 };
 
-// Calls `run`, which shows a modal dialog of this thread; `steps` gets the dialog once it shows and
-// takes input, and must end it. A dialog left open is ended after two seconds.
+// Calls `run`, which shows a modal dialog; `steps` gets the dialog once it takes input and must end
+// it. A dialog left open is ended after two seconds.
 INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void(HWND)>& steps);
-// A key pressed on a control, which then has the focus; posted for Enter and Escape.
+// A key pressed on a control, which then has the focus; Enter and Escape are posted.
 void Key(HWND control, WPARAM key, bool post = false);
 inline void EndWith(WPARAM key) { Key(GetFocus(), key, true); }
-// Drags the trackbar's thumb to `position` of its 0 to 2 range and lets go (NM_RELEASEDCAPTURE).
+// Drags the trackbar's thumb to `position` of its 0 to 2 range and lets go.
 void DragThumb(HWND trackbar, int position);
