@@ -1,5 +1,5 @@
 // The setup dialog from its real template under Wine: what initialisation shows, what each control
-// stores, device changes, Ok and Cancel, the forty-row limit, and the icon.
+// stores, device changes and the forty-row limit, Ok and Cancel, the icon and the centring.
 #include "app/mode_choice.h"
 #include "app/settings_store.h"
 #include "dialog/setup_dlg.h"
@@ -13,29 +13,35 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+std::string Row(int width, int height, int bits = 16) { return std::to_string(width) + " x " + std::to_string(height) + " x " + std::to_string(bits); }
 
-// The resolution lists of the three hardware devices, table records 0, 2 and 3.
-const Strings kLists[3] = {
-    {"640 x 480 x 16", "720 x 480 x 16", "800 x 600 x 16", "1024 x 768 x 16", "1280 x 960 x 16", "1280 x 1024 x 16"},
-    {"600 x 480 x 16", "640 x 480 x 16", "1600 x 1200 x 16"},
-    {"800 x 600 x 16", "1024 x 768 x 16"}};
-const int kRecordOf[3] = {0, 2, 3};
+// The resolution lists of the hardware devices, table records 0, 2 and 3; only the second has
+// 640 x 480 x 16, the third forty-one modes to list.
+const Strings kLists[3] = {{"720 x 480 x 16", "800 x 600 x 16", "1024 x 768 x 16", "1280 x 960 x 16", "1280 x 1024 x 16"},
+                           {"600 x 480 x 16", "640 x 480 x 16", "1600 x 1200 x 16"},
+                           [] {
+                               Strings rows;
+                               for (int i = 0; i < 40; ++i)
+                                   rows.push_back(Row(656 + 16 * i, 480 + i));
+                               return rows;
+                           }()};
 
-Strings Items(HWND list)
+// The items of a list and, as texts, the mode-choice rows as far as it goes and `more` after them.
+std::vector<Strings> Shown(HWND list, size_t more = 1)
 {
-    Strings items(SendMessageA(list, CB_GETCOUNT, 0, 0));
+    std::vector<Strings> shown(2);
     char text[64];
-    for (size_t i = 0; i < items.size(); ++i)
-        items[i] = SendMessageA(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text)) > 0 ? text : "";
-    return items;
+    for (int i = 0, count = int(SendMessageA(list, CB_GETCOUNT, 0, 0)); i < count; ++i)
+        shown[0].push_back(SendMessageA(list, CB_GETLBTEXT, i, LPARAM(text)) > 0 ? text : "");
+    for (size_t i = 0; i < shown[0].size() + more && i < kModeChoiceRows; ++i)
+        shown[1].push_back(Row(ModeChoiceTable[i].width, ModeChoiceTable[i].height, ModeChoiceTable[i].bitPerPixel));
+    return shown;
 }
-
-Strings TableRows(size_t count)  // the first rows of the mode-choice table as "W x H x B"
+std::vector<Strings> Listed(const Strings& list, size_t more = 1)  // what Shown gives over rows no device had
 {
-    Strings rows;
-    for (const ModeChoice* r = ModeChoiceTable; r != ModeChoiceTable + count; ++r)
-        rows.push_back(std::to_string(r->width) + " x " + std::to_string(r->height) + " x " + std::to_string(r->bitPerPixel));
-    return rows;
+    std::vector<Strings> listed{list, list};
+    listed[1].resize(std::min<size_t>(list.size() + more, kModeChoiceRows), "-1 x -2 x 94");
+    return listed;
 }
 
 // A stored record with the sixteen numbers from isFullScreenMode to digitalBitsType, whose texts have
@@ -54,7 +60,7 @@ SetupSettings Stored(const std::vector<int32_t>& numbers)
 // What the device step writes for hardware device `device`, with a row what the mode step writes.
 void Take(SetupSettings& s, int device, int row = -1)
 {
-    const DisplayDeviceRecord& record = GetDisplayDeviceTable()[kRecordOf[device]];
+    const DisplayDeviceRecord& record = GetDisplayDeviceTable()[device + (device > 0)];
     std::memcpy(s.deviceName, record.name, std::strlen(record.name) + 1);
     s.guidDevice = record.deviceGuidValue, s.guidDriver = record.driverGuidValue, s.deviceCnt = device;
     if (row >= 0 && (s.modeCnt = row) >= 0)
@@ -68,51 +74,43 @@ void ExpectSettings(const SetupSettings& expected, const std::string& context)
     EXPECT_EQ(0, std::memcmp(&expected, &g_setupSettings, sizeof expected)) << context << ": texts or GUIDs";
 }
 
-// The three hardware devices, a software one second and a rejected record at the accepted count; the
-// settings record and rows kept and the settings key absent around each test.
+// The hardware devices with a software one second and a rejected record after them; no settings key.
 class SetupDialogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(TRUE, RegisterCommonControlClasses());
         table.Add("Primary HAL", true,
-                  {MakeMode(320, 240, 16), MakeMode(640, 400, 16), MakeMode(640, 480, 16), MakeMode(640, 480, 32),
-                   MakeMode(720, 480, 16), MakeMode(800, 600, 16), MakeMode(800, 600, 24), MakeMode(1024, 768, 8),
-                   MakeMode(1024, 768, 16), MakeMode(1280, 960, 16), MakeMode(1280, 1024, 16)});
+                  {MakeMode(320, 240, 16), MakeMode(640, 400, 16), MakeMode(640, 480, 32), MakeMode(720, 480, 16), MakeMode(800, 600, 16),
+                   MakeMode(800, 600, 24), MakeMode(1024, 768, 8), MakeMode(1024, 768, 16), MakeMode(1280, 960, 16), MakeMode(1280, 1024, 16)});
         table.Add("Software RGB", false, {MakeMode(640, 480, 16), MakeMode(2048, 1536, 16)});
-        table.Add("Secondary HAL", true,
-                  {MakeMode(512, 384, 16), MakeMode(600, 480, 16), MakeMode(640, 480, 16), MakeMode(1600, 1200, 16)});
-        table.Add("Third HAL", true, {MakeMode(800, 600, 16), MakeMode(1024, 768, 16), MakeMode(1024, 768, 32)});
+        table.Add("Secondary HAL", true, {MakeMode(512, 384, 16), MakeMode(600, 480, 16), MakeMode(640, 480, 16), MakeMode(1600, 1200, 16)});
+        std::vector<DDSURFACEDESC2> many;
+        for (int i = 0; i < 41; ++i)
+            many.insert(many.end(), {MakeMode(656 + 16 * i, 480 + i, 16), MakeMode(656 + 16 * i, 480 + i, 32)});
+        table.Add("Many HAL", true, many);
         table.Add("Rejected HAL", true, {MakeMode(640, 480, 16)});
         --g_displayDeviceTable.acceptedDeviceCount;
         DeleteSettingsKey();
     }
-    void TearDown() override
-    {
-        DeleteSettingsKey();
-        g_setupSettings = settings_;
-        std::copy(rows_.begin(), rows_.end(), ModeChoiceTable);
-    }
-    // DoModal of a CSetupDlg over the stored numbers, with rows no device has; `steps` must end it.
+    void TearDown() override { DeleteSettingsKey(); }
+    // DoModal of a CSetupDlg over the stored record, with rows no device has; `steps` must end it.
     static INT_PTR Run(const SetupSettings& stored, const std::function<void(CSetupDlg&)>& steps)
     {
         g_setupSettings = stored;
-        std::fill(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows, ModeChoice{-1, -2, 0x5e});
+        std::fill(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows, ModeChoice{-1, -2, 94});
         CSetupDlg dialog;
-        return RunDialog([&] { return dialog.DoModal(); }, [&](HWND) { steps(dialog); });
+        return RunDialog([&] { return dialog.DoModal(); }, [&] { steps(dialog); });
     }
     DeviceTable table;
-
-private:
-    SetupSettings settings_ = g_setupSettings;
-    std::vector<ModeChoice> rows_{ModeChoiceTable, ModeChoiceTable + kModeChoiceRows};
 };
 
 }  // namespace
 
 // Initialisation shows the stored record and changes nothing but the rows of the stored device; Enter
 // right away runs Ok, which takes device and mode afresh from the lists (-1 where nothing is selected,
-// the device's 640 x 480 x 16 for a row it lacks), the trackbars as they show, and stores twenty values.
+// for a row the device lacks its 640 x 480 x 16 or else its first), the trackbars as they show, and
+// stores twenty values.
 TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
 {
     const struct {
@@ -125,20 +123,17 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
                  {{0, 1234, 567, 24, 3, 0, 1, 1, 5, -3, 3, 1, 7, -1, 3, 2}, {-1, -1, -1, -1, -1, -1, -1, 1, 1, 0, 1, 2, 0}, -1},
                  {{1, 1234, 567, 24, 0, 40, 0, 0, 2, 0, 0, 0, 1, 0, 1, 1}, {0, -1, 1, 0, 1, 1, 0, 0, 0, 1, 0, 2, 0}, 0}};
     for (const auto& c : cases) {
-        const Strings listed = c.shown[0] < 0 ? Strings{} : kLists[c.shown[0]];
         EXPECT_EQ(IDOK, Run(Stored(c.stored), [&](CSetupDlg& d) {
             std::vector<int> shown;
-            for (CComboBox* list : {&d.m_cbDevice, &d.m_cbResolution, &d.m_cbSoundMode, &d.m_cbSpeaker,
-                                    &d.m_cbFrequency, &d.m_cbSoundBits, &d.m_cbChannels})
+            for (CComboBox* list : {&d.m_cbDevice, &d.m_cbResolution, &d.m_cbSoundMode, &d.m_cbSpeaker, &d.m_cbFrequency,
+                                    &d.m_cbSoundBits, &d.m_cbChannels})
                 shown.push_back(list->GetCurSel());
             for (CButton* box : {&d.m_chkVoodoo, &d.m_chkLightmap, &d.m_chkFullScreen, &d.m_chkFog})
                 shown.push_back(box->GetCheck());
             shown.insert(shown.end(), {d.m_sldSprite.GetPos(), d.m_sldTexture.GetPos()});
             EXPECT_EQ(c.shown, shown);
-            EXPECT_EQ((Strings{"Primary HAL", "Secondary HAL", "Third HAL"}), Items(d.m_cbDevice.m_hWnd));
-            EXPECT_EQ((std::vector<Strings>{listed, listed}), (std::vector<Strings>{Items(d.m_cbResolution.m_hWnd),
-                                                                                   TableRows(listed.size())}));
-            EXPECT_EQ("-1 x -2 x 94", TableRows(listed.size() + 1).back());
+            EXPECT_EQ((Strings{"Primary HAL", "Secondary HAL", "Many HAL"}), Shown(d.m_cbDevice.m_hWnd)[0]);
+            EXPECT_EQ(Listed(c.shown[0] < 0 ? Strings{} : kLists[c.shown[0]]), Shown(d.m_cbResolution.m_hWnd));
             ExpectSettings(Stored(c.stored), "shown");
             EndWith(VK_RETURN);
         }));
@@ -148,8 +143,8 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
             Take(expected, c.shown[0], c.okRow);
         expected.spriteMode = c.shown[11], expected.textureMode = c.shown[12];
         ExpectSettings(expected, "stored");
-        EXPECT_EQ((std::vector<std::string>{"20", Dword(expected.modeCnt)}),
-                  (std::vector<std::string>{std::to_string(ReadSettingsKey().size()), ReadSettingsKey()["MODECNT"]}));
+        const StoredKey key = ReadSettingsKey();
+        EXPECT_EQ((std::vector<std::string>{"20", Dword(expected.modeCnt)}), (std::vector<std::string>{std::to_string(key.size()), key.at("MODECNT")}));
         DeleteSettingsKey();
     }
 }
@@ -191,7 +186,7 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
                 s.action == Press ? Key(control, s.argument) : void(SendMessageA(control, BM_CLICK, 0, 0));
             expected.*s.field = s.value;
             if (s.id == IDC_RESOLUTION)
-                expected.width = 800, expected.height = 600, expected.bitPerPixel = 16;
+                expected.width = 1024, expected.height = 768, expected.bitPerPixel = 16;
             ExpectSettings(expected, "control " + std::to_string(s.id));
         }
         Key(d.m_sldSprite.m_hWnd, VK_RIGHT);
@@ -204,60 +199,38 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
     EXPECT_EQ(stored, ReadSettingsKey());
 }
 
-// A device change rebuilds the resolution list and its rows and keeps the chosen row; where the new
-// list lacks it, the device's 640 x 480 x 16, else its first mode, is chosen and stored at once.
+// A device change rebuilds the resolution list and its rows, forty at most, and keeps the chosen row;
+// where the new list lacks it, the device's 640 x 480 x 16, else its first mode, is chosen and stored
+// at once. One icon is the window's icons and drag icon; the dialog is centred on the work area.
 TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsOrReplacesTheRow)
 {
-    SetupSettings expected = Stored({1, 1234, 567, 24, 0, 5, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
+    SetupSettings expected = Stored({1, 1234, 567, 24, 0, 4, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
     const struct {
         int list;
         WPARAM key;
         int device, shownRow, storedRow;  // storedRow -1: the mode fields stay
-    } steps[] = {{IDC_DEVICE, VK_DOWN, 1, 1, 1},  // row 5 gone: 640 x 480 x 16 is row 1
+    } steps[] = {{IDC_DEVICE, VK_DOWN, 1, 1, 1},  // row 4 gone: 640 x 480 x 16 is row 1
                  {IDC_RESOLUTION, VK_END, 1, 2, 2},
-                 {IDC_DEVICE, VK_DOWN, 2, 0, 0},    // row 2 gone and no 640 x 480 x 16: row 0
-                 {IDC_DEVICE, VK_HOME, 0, 0, -1}};  // row 0 kept, showing another mode
+                 {IDC_DEVICE, VK_DOWN, 2, 2, -1},  // row 2 kept, showing another mode
+                 {IDC_RESOLUTION, VK_END, 2, 39, 39},
+                 {IDC_DEVICE, VK_HOME, 0, 0, 0}};  // row 39 gone and no 640 x 480 x 16: row 0
     EXPECT_EQ(IDOK, Run(expected, [&](CSetupDlg& d) {
+        const LRESULT icon = LRESULT(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP_ICON)));
+        EXPECT_EQ((std::vector<LRESULT>{icon, icon, icon}),
+                  (std::vector<LRESULT>{d.SendMessage(WM_QUERYDRAGICON), d.SendMessage(WM_GETICON, ICON_BIG),
+                                        d.SendMessage(WM_GETICON, ICON_SMALL)}));
+        RECT rc, work;
+        GetWindowRect(d.m_hWnd, &rc), SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+        EXPECT_LE(std::abs(rc.left + rc.right - work.left - work.right) + std::abs(rc.top + rc.bottom - work.top - work.bottom), 2);
         for (const auto& s : steps) {
             Key(GetDlgItem(d.m_hWnd, s.list), s.key);
             Take(expected, s.device, s.storedRow);
             ExpectSettings(expected, std::to_string(s.key));
-            EXPECT_EQ((std::vector<Strings>{kLists[s.device], kLists[s.device]}),
-                      (std::vector<Strings>{Items(d.m_cbResolution.m_hWnd), TableRows(kLists[s.device].size())}));
+            EXPECT_EQ(Listed(kLists[s.device], 0), Shown(d.m_cbResolution.m_hWnd, 0));
             EXPECT_EQ(s.shownRow, d.m_cbResolution.GetCurSel());
         }
         EndWith(VK_RETURN);
     }));
     Take(expected, 0, 0);
     ExpectSettings(expected, "after Ok");
-}
-
-// A device with more than forty listed modes lists the first forty, each with its row, and writes no
-// row after them. One icon is the window's icons and drag icon.
-TEST_F(SetupDialogTest, FortyModesAtMostAndTheIcon)
-{
-    std::vector<DDSURFACEDESC2> modes;
-    Strings rows;
-    for (int i = 0; i < 41; ++i) {
-        modes.insert(modes.end(), {MakeMode(640 + 16 * i, 480 + i, 16), MakeMode(640 + 16 * i, 480 + i, 32)});
-        rows.push_back(std::to_string(640 + 16 * i) + " x " + std::to_string(480 + i) + " x 16");
-    }
-    rows.pop_back();
-    DeviceTable many;
-    many.Add("Many HAL", true, modes);
-    EXPECT_EQ(IDCANCEL, Run(Stored({1, 1234, 567, 24, 0, 39, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0}), [&](CSetupDlg& d) {
-        EXPECT_EQ((std::vector<Strings>{rows, rows}), (std::vector<Strings>{Items(d.m_cbResolution.m_hWnd),
-                                                                           TableRows(kModeChoiceRows)}));
-        EXPECT_EQ(39, d.m_cbResolution.GetCurSel());
-        const LRESULT icon = LRESULT(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP_ICON)));
-        EXPECT_EQ((std::vector<LRESULT>{icon, icon, icon}),
-                  (std::vector<LRESULT>{d.SendMessage(WM_QUERYDRAGICON), d.SendMessage(WM_GETICON, ICON_BIG),
-                                        d.SendMessage(WM_GETICON, ICON_SMALL)}));
-        RECT rc, work;  // centred on the work area
-        GetWindowRect(d.m_hWnd, &rc), SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-        EXPECT_LE(std::abs(rc.left + rc.right - work.left - work.right) + std::abs(rc.top + rc.bottom - work.top - work.bottom), 2);
-        SetFocus(GetDlgItem(d.m_hWnd, IDCANCEL));
-        EndWith(VK_ESCAPE);
-    }));
-    EXPECT_EQ(-1, CDialog(299).DoModal()) << "no such template";
 }

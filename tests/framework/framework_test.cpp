@@ -1,5 +1,5 @@
-// What the setup dialog's own tests leave to the framework's: an exception from a handler, the
-// templates' 3D look, and the run of the application object.
+// What the setup dialog's own tests leave to the framework: an exception from a handler, a missing
+// template, the templates' 3D look, and the run of the application object.
 #include "framework/framework.h"
 #include "res/resource.h"
 #include "support.h"
@@ -7,16 +7,14 @@
 namespace {
 
 // Binds a control its template does not have.
-class CBrokenDlg : public CDialog {
-public:
+struct CBrokenDlg : CDialog {
     CBrokenDlg() : CDialog(IDD_SETUP_DIALOG) {}
     void DoDataExchange(CDataExchange* pDX) override { DDX_Control(pDX, 4242, m_missing); }
     CButton m_missing;
 };
 
 // Its run leaves a window as the main window.
-class CTestApp : public CWinApp {
-public:
+struct CTestApp : CWinApp {
     BOOL InitInstance() override
     {
         main.Attach(leftOver = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr));
@@ -30,9 +28,11 @@ public:
 
 }  // namespace
 
-// An exception from a handler ends the dialog and leaves DoModal once the window is gone.
+// An exception from a handler ends the dialog and leaves DoModal once the window is gone; a template
+// that does not exist ends it with -1.
 TEST(Framework, ExceptionEndsTheDialogAndIsRethrownAfterTheWindowIsGone)
 {
+    EXPECT_EQ(-1, CDialog(299).DoModal());
     CTestApp app;
     CBrokenDlg dlg;
     app.m_pMainWnd = &dlg;

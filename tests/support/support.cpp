@@ -234,37 +234,29 @@ void DeviceTable::Add(const char* name, bool hardware, std::vector<DDSURFACEDESC
 
 namespace {
 
-std::function<void(HWND)> g_steps;
+std::function<void()> g_steps;
 UINT_PTR g_timer;
-HWND g_dialog;
 
-BOOL CALLBACK FindShownDialog(HWND window, LPARAM)
-{
-    char name[8] = "";
-    GetClassNameA(window, name, sizeof name);
-    g_dialog = std::strcmp(name, "#32770") == 0 && IsWindowVisible(window) ? window : nullptr;
-    return g_dialog == nullptr;
-}
-
-// Thread timers come through the modal loop: this runs once the dialog shows and takes input, and two
-// seconds later ends a dialog still open.
+// Thread timers come through the modal loop: this runs the steps once the dialog shows and takes
+// input, and two seconds later ends a dialog still open.
 void CALLBACK Start(HWND, UINT, UINT_PTR, DWORD)
 {
-    if (g_steps == nullptr) {
-        ADD_FAILURE() << "the dialog was still open two seconds after its steps";
-        EndDialog(g_dialog, 0x5a5a);
-    } else if (!EnumThreadWindows(GetCurrentThreadId(), FindShownDialog, 0)) {
-        KillTimer(nullptr, g_timer);
-        g_timer = SetTimer(nullptr, 0, 2000, Start);
-        std::function<void(HWND)> steps = std::move(g_steps);
-        g_steps = nullptr;
-        steps(g_dialog);
-    }
+    HWND dialog = GetActiveWindow();
+    if (dialog == nullptr || !IsWindowVisible(dialog))
+        return;
+    KillTimer(nullptr, g_timer);
+    g_timer = SetTimer(nullptr, 0, 2000, Start);
+    std::function<void()> steps = std::move(g_steps);
+    g_steps = nullptr;
+    if (steps == nullptr)
+        ADD_FAILURE() << "the dialog was still open two seconds after its steps", EndDialog(dialog, 0x5a5a);
+    else
+        steps();
 }
 
 }  // namespace
 
-INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void(HWND)>& steps)
+INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void()>& steps)
 {
     g_steps = steps, g_timer = SetTimer(nullptr, 0, 1, Start);
     const INT_PTR result = run();

@@ -82,7 +82,7 @@ struct DeviceTable {
 
 // Calls `run`, which shows a modal dialog; `steps` gets the dialog once it takes input and must end
 // it. A dialog left open is ended after two seconds.
-INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void(HWND)>& steps);
+INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void()>& steps);
 // A key pressed on a control, which then has the focus; Enter and Escape are posted.
 void Key(HWND control, WPARAM key, bool post = false);
 inline void EndWith(WPARAM key) { Key(GetFocus(), key, true); }
