@@ -4,7 +4,7 @@ desktop under Xvfb (DISPLAY), in a prefix of its own, driven with real input (xd
 settings key is read from the prefix's registry file, value by value: type and bytes.
 
     e2e.py --tree BUILD_TREE [--screenshots DIR] [unittest options]"""
-import argparse, os, re, shutil, struct, subprocess, sys, time, unittest
+import argparse, os, re, shutil, struct, subprocess, sys, time, unittest, uuid
 
 DESKTOP = "TavelkinE2E"
 WINE_EXEC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "wine-exec")
@@ -24,7 +24,7 @@ class PlayerRuns(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.prefix = os.path.join(ARGS.tree, "e2e", "prefix")
-        cls.workdir, cls.env = cls.prefix + "-cwd", dict(os.environ, TAVELKIN_WINEPREFIX=cls.prefix, LANG="en_US.UTF-8")
+        cls.workdir, cls.env = cls.prefix + "-cwd", dict(os.environ, TAVELKIN_WINEPREFIX=cls.prefix)
         cls.server("-k")
         shutil.rmtree(os.path.dirname(cls.prefix), ignore_errors=True)
         os.makedirs(cls.workdir)
@@ -33,19 +33,18 @@ class PlayerRuns(unittest.TestCase):
         cls.start(os.path.join(ARGS.tree, "display-report.exe"), "report.txt").wait(timeout=300)
         with open(os.path.join(cls.workdir, "report.txt")) as f:
             report = f.read()
-        counts = re.search(r"^reported devices: (\d+)\naccepted devices: (\d+)$", report, re.M)
-        assert counts and 0 < report.count("\ndevice ") == int(counts.group(2)) <= int(counts.group(1)), report
+        accepted = re.search(r"^reported devices: (\d+)\naccepted devices: (\d+)$", report, re.M)
+        assert accepted and 0 < report.count("\ndevice ") == int(accepted.group(2)) <= int(accepted.group(1)), report
         device = next(d for d in report.split("\ndevice ")[1:] if "hardware: yes" in d)
-        guids = [bytes(16) if g == "none" else struct.pack("<IHH", int(g[1:9], 16), int(g[10:14], 16), int(g[15:19], 16))
-                 + bytes.fromhex(g[20:24] + g[25:37]) for g in re.findall(r"guid: (\S+)", device)]
+        guids = [bytes(16) if g == "none" else uuid.UUID(g).bytes_le for g in re.findall(r"guid: (\S+)", device)]
         modes = [tuple(map(int, m)) for m in re.findall(r"^ +(\d+) x (\d+) x (\d+)$", device, re.M)]
         cls.listed = [m for m in modes if m[1] >= 480 and m[2] == 16][:40]
-        cls.first_run = {
-            "ISFULLSCREENMODE": dword(0), "WIDTH": dword(640), "HEIGHT": dword(480), "BITPERPIXEL": dword(16), "DEVICECNT": dword(0),
-            "MODECNT": dword(cls.listed.index((640, 480, 16))), "ISVOODOO": dword(0), "ISLIGHTMAP": dword(1),
-            "DEVICENAME": text(device.split("\n")[0].split(": ", 1)[1], 40), "GUIDDEVICE": (3, guids[0]), "GUIDDRIVER": (3, guids[1]),
-            "SOUNDMODE": dword(1), "SPEAKERTYPE": dword(0), "DIGITALRATETYPE": dword(0), "DIGITALBITSTYPE": dword(0),
-            "PROVIDERNAME": text("No Provider", 1024)}
+        cls.first_run = dict(
+            {name: dword(value) for name, value in (("ISFULLSCREENMODE", 0), ("WIDTH", 640), ("HEIGHT", 480), ("BITPERPIXEL", 16),
+                                                    ("DEVICECNT", 0), ("ISVOODOO", 0), ("ISLIGHTMAP", 1), ("SOUNDMODE", 1),
+                                                    ("SPEAKERTYPE", 0), ("DIGITALRATETYPE", 0), ("DIGITALBITSTYPE", 0))},
+            MODECNT=dword(cls.listed.index((640, 480, 16))), DEVICENAME=text(device.split("\n")[0].split(": ", 1)[1], 40),
+            GUIDDEVICE=(3, guids[0]), GUIDDRIVER=(3, guids[1]), PROVIDERNAME=text("No Provider", 1024))
 
     @classmethod
     def server(cls, *args):
@@ -57,8 +56,8 @@ class PlayerRuns(unittest.TestCase):
                                 env=dict(cls.env, LANG=lang, LC_ALL=lang), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def registry(self):
-        """The settings key as the prefix's user.reg holds it once the server has gone and written
-        it: {name: (type, bytes)} and the key's header, which carries the time of its last change."""
+        """The settings key as user.reg holds it once the server has written it: {name: (type, bytes)},
+        and the key's header with the time of its last change; (None, None) without the key."""
         self.server("-w")
         with open(os.path.join(self.prefix, "user.reg"), encoding="latin-1") as f:
             key = re.search(r"^(\[Software\\\\Morvessa Soft\\\\Tavelkin\] [^\n]*\n#time=\w+)\n(.*?)\n\n", f.read().replace("\\\n  ", ""), re.S | re.M)
@@ -71,7 +70,8 @@ class PlayerRuns(unittest.TestCase):
         return values, key.group(1)
 
     def open_dialog(self, lang="en_US.UTF-8"):
-        """Starts the utility; {control: (rectangle, text)} once its dialog shows, the labels' texts."""
+        """Starts the utility; once its dialog shows, self.controls = {id: (rectangle, text)}, the dialog
+        as 0; returns the texts of the labels."""
         self.process = self.start(os.path.join(ARGS.tree, "TavelkinSetup.exe"), lang=lang)
         probe = subprocess.run([WINE_EXEC, os.path.join(ARGS.tree, "tests", "dlgprobe.exe")], env=dict(self.env, DLGPROBE_DESKTOP=DESKTOP),
                                stdout=subprocess.PIPE, timeout=120)
@@ -91,12 +91,10 @@ class PlayerRuns(unittest.TestCase):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (r - l + 16, b - t + 16, l - 8, t - 8), "+repage", path], check=True)
 
-    def close_with(self, key):
+    def close_with(self, key, expected):
         self.xdo("key", key)
         self.process.wait(timeout=60)
         self.assertFalse(os.path.exists(os.path.join(self.workdir, "memory.log")), "allocation failures")
-
-    def assertRegistry(self, expected):
         values, _ = self.registry()
         self.assertEqual(sorted(expected), sorted(values or {}), "value names")
         for name in expected:
@@ -109,12 +107,11 @@ class PlayerRuns(unittest.TestCase):
                          [self.controls[i][1] for i in (0, IDOK, IDC_VOODOO, IDC_LIGHTMAP, IDC_FULLSCREEN, IDC_FOG)])
         self.assertEqual(["Sound Frequency", "Sound Bits", "스프라이트 해상도", "텍스쳐 해상도", "Sound Channel"], labels)
         self.screenshot("setup-ko.png")
-        self.close_with("Escape")
-        self.assertRegistry(self.first_run)
+        self.close_with("Escape", self.first_run)
         before = self.registry()
         time.sleep(1.1)
         self.open_dialog("ko_KR.UTF-8")
-        self.close_with("Escape")
+        self.close_with("Escape", self.first_run)
         self.assertEqual(before, self.registry())
 
     def test_mouse_and_keyboard_changes_then_ok_store_twenty_values(self):
@@ -128,10 +125,9 @@ class PlayerRuns(unittest.TestCase):
         l, t, r, b = self.controls[IDC_SPRITE_DETAIL][0]  # its thumb shows position 2, at the right end
         self.xdo("mousemove", r - 9, (t + b) // 2, "mousedown", 1, "sleep", 0.2, "mousemove", (l + r) // 2, (t + b) // 2, "sleep", 0.2,
                  "mousemove", l, (t + b) // 2, "sleep", 0.2, "mouseup", 1)
-        self.close_with("Return")
         row = self.listed.index((640, 480, 16)) + 1
-        self.assertRegistry(dict(self.first_run, MODECNT=dword(row), WIDTH=dword(self.listed[row][0]), HEIGHT=dword(self.listed[row][1]),
-                                 SPRITEMODE=dword(0), TEXTUREMODE=dword(1), NUMSAMPLETYPE=dword(2), FOG=dword(0)))
+        self.close_with("Return", dict(self.first_run, MODECNT=dword(row), WIDTH=dword(self.listed[row][0]), HEIGHT=dword(self.listed[row][1]),
+                                       SPRITEMODE=dword(0), TEXTUREMODE=dword(1), NUMSAMPLETYPE=dword(2), FOG=dword(0)))
 
 
 if __name__ == "__main__":
