@@ -113,7 +113,7 @@ TEST_F(SettingsStore, SaveStoresTwentyValues)
     std::memset(&s, 'Q', sizeof s);
     SaveSettings(s);
     const std::string guid = Value(REG_BINARY, std::string(16, 'Q').data(), 16);
-    StoredKey expected = {{"OTHER", "4:01020304"}, {"GUIDDEVICE", guid}, {"GUIDDRIVER", guid},
+    StoredKey expected = {{"OTHER", Value(REG_DWORD, "\1\2\3\4", 4)}, {"GUIDDEVICE", guid}, {"GUIDDRIVER", guid},
                           {"DEVICENAME", Value(REG_SZ, (std::string(39, 'Q') + '\0').data(), 40)},
                           {"PROVIDERNAME", Value(REG_SZ, (std::string(1023, 'Q') + '\0').data(), 1024)}};
     for (const char* name : {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT", "MODECNT", "ISVOODOO", "ISLIGHTMAP",

@@ -2,7 +2,9 @@
 // refused, through the allocation tracker.
 #include "display/display_enumeration.h"
 #include "tracked.h"
-#include "support.h"
+#include "scripted_machine.h"
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
@@ -194,7 +196,7 @@ TEST_F(DisplayEnumerationTest, RunningOutOfMemoryStopsWithCompleteRecords)
         ASSERT_EQ((std::vector<int64_t>{reported == 0 ? DEVICE_ENUM_NO_DEVICE : accepted == 0 ? DEVICE_ENUM_NONE_ACCEPTED : 0, budget < 13,
                                         reported, accepted, int64_t(live_) + accepted, 0, 0, budget < 7 ? 0 : 1}),
                   (std::vector<int64_t>{result, DisplayEnumerationRanOutOfMemory(), GetReportedDeviceCount(), GetAcceptedDeviceCount(),
-                                        CountTrackedBlocks(), Record(accepted).modes != nullptr, Record(accepted).modeCount, machine.Created(1)}))
+                                        CountTrackedBlocks(), Record(accepted).modes != nullptr, Record(accepted).modeCount, machine.drivers[1]->created}))
             << "budget " << budget << "; the secondary driver is opened only after the primary one's run";
         for (uint32_t i = 0; i < accepted; ++i)
             EXPECT_EQ(names[i] + " " + testing::PrintToString(modes[i / 2]), Record(i).name + (" " + testing::PrintToString(Modes(Record(i)))));

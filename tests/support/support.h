@@ -1,68 +1,73 @@
-// Shared by the Windows tests: scripted DirectDraw drivers, the settings key in the test prefix's
-// registry or in memory, hand-filled device tables, and a runner that acts inside a modal dialog.
+// Shared by the Windows tests: the settings key in the test prefix's registry or in memory,
+// hand-filled device tables, and a runner that acts inside a modal dialog as a player would.
 #pragma once
 
 #include "app/registry.h"
-#include "display/direct_draw_entry.h"
+#include "app/settings_store.h"
 #include "display/display_device_table.h"
+#include "scripted_machine.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
-#include <memory>
-#include <string>
-#include <vector>
 
-struct ScriptedDevice {
-    std::string name;
-    D3DDEVICEDESC7 desc;
-};
-// One DirectDraw driver: GUID number 0 is the primary display driver's null GUID.
-struct DriverScript {
-    std::string description;
-    uint32_t guidNumber = 0;
-    std::vector<DDSURFACEDESC2> modes{};
-    std::vector<ScriptedDevice> devices{};
-    DWORD halCaps2 = 0;
-    HRESULT createResult = DD_OK, queryDirect3DResult = S_OK;  // of DirectDrawCreateEx, of IID_IDirect3D7
-};
-GUID MakeGuid(uint32_t n);
-DDCAPS MakeCaps(const DriverScript& driver, bool hal);  // what GetCaps writes
-DDSURFACEDESC2 MakeMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD refreshRateAsTag = 0, DWORD caps2 = 0);
-ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDepths, uint32_t guidNumber);
-
-// Drivers behind the real IDirectDraw7 and IDirect3D7 interfaces. They refuse arguments other than
-// the program's and scribble over each buffer once its callback returns, so only copies survive.
-class ScriptedMachine final : public DirectDrawEntry {
-public:
-    explicit ScriptedMachine(const std::vector<DriverScript>& scripts);
-    ~ScriptedMachine();
-    HRESULT EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags) override;
-    HRESULT CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer) override;
-    int Created(size_t driver) const;  // DirectDraw objects asked for
-    bool AllReleased() const;          // every interface handed out, Direct3D before DirectDraw
-    struct Driver;
-
-private:
-    std::vector<std::unique_ptr<Driver>> drivers_;
-};
-
-// A value as "type:bytes in hex", "4:80020000" for the REG_DWORD 640; the settings key by name.
-std::string Value(DWORD type, const void* data, size_t size);
+// A value as "type:bytes", Dword(640) for the REG_DWORD 640; the settings key by name.
+inline std::string Value(DWORD type, const void* data, size_t size)
+{
+    return std::to_string(type) + ":" + std::string(static_cast<const char*>(data), size);
+}
 inline std::string Dword(int32_t value) { return Value(REG_DWORD, &value, 4); }
 using StoredKey = std::map<std::string, std::string>;
-StoredKey ReadSettingsKey();  // empty without the key
-void DeleteSettingsKey();
-void PutSettingsValue(const char* name, DWORD type, const std::string& bytes);
 
-// The settings key in memory, values by name as their bytes: call n (from 1) of a kind fails when its
-// fail... member is n.
+inline StoredKey ReadSettingsKey()  // empty without the key
+{
+    StoredKey values;
+    HKEY key;
+    char name[256];
+    BYTE data[4096];
+    DWORD type, nameSize = sizeof name, size = sizeof data;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return values;
+    for (DWORD i = 0; RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS; ++i)
+        values[name] = Value(type, data, size), nameSize = sizeof name, size = sizeof data;
+    RegCloseKey(key);
+    return values;
+}
+
+inline void DeleteSettingsKey()
+{
+    const LONG result = RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH);
+    EXPECT_TRUE(result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) << "RegDeleteKeyA returned " << result;
+}
+
+inline void PutSettingsValue(const char* name, DWORD type, const std::string& bytes)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    const std::string data = bytes + '\x7f';  // a byte past the data: the registry looks there for a zero
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), DWORD(bytes.size())));
+    RegCloseKey(key);
+}
+
+// The settings key in memory, values by name as their bytes: call n (from 1) of a kind fails when
+// its fail... member is n.
 struct MemoryRegistry final : SettingsRegistry {
     HKEY OpenToRead(const char*) override { return ++opens == failOpen || !keyExists ? nullptr : (++openKeys, kKey); }
     HKEY CreateToWrite(const char*) override { return ++creates == failCreate ? nullptr : (keyExists = true, ++openKeys, kKey); }
-    bool Query(HKEY key, const char* name, BYTE* data, DWORD size) override;
-    void Set(HKEY, const char* name, DWORD type, const BYTE* data, DWORD size) override;
+    bool Query(HKEY, const char* name, BYTE* data, DWORD size) override
+    {
+        const auto value = values.find(name);
+        if (++queries == failQuery || value == values.end() || value->second.size() > size)
+            return false;
+        return std::memcpy(data, value->second.data(), value->second.size()), true;
+    }
+    void Set(HKEY, const char* name, DWORD, const BYTE* data, DWORD size) override
+    {
+        if (++sets != failSet)
+            values[name].assign(reinterpret_cast<const char*>(data), size);
+    }
     void Close(HKEY key) override { openKeys -= key == kKey; }
     const HKEY kKey = reinterpret_cast<HKEY>(0x7e10);
     bool keyExists = false;
@@ -76,15 +81,61 @@ struct MemoryRegistry final : SettingsRegistry {
 struct DeviceTable {
     DeviceTable() { ResetDisplayDeviceTable(); }
     ~DeviceTable() { ResetDisplayDeviceTable(); }
-    void Add(const char* name, bool hardware, std::vector<DDSURFACEDESC2> modes);
+    void Add(const char* name, bool hardware, std::vector<DDSURFACEDESC2> recordModes)
+    {
+        const uint32_t i = g_displayDeviceTable.acceptedDeviceCount++;
+        DisplayDeviceRecord& record = g_displayDeviceTable.records[i];
+        std::strncpy(record.name, name, sizeof record.name);
+        record.isHardware = hardware ? D3DDEVCAPS_HWRASTERIZATION : 0;
+        record.deviceGuidValue = MakeGuid(0x40 + i), record.driverGuidValue = i == 0 ? GUID{} : MakeGuid(0x60 + i);
+        modes.push_back(std::move(recordModes));
+        record.modes = modes.back().empty() ? nullptr : modes.back().data();
+        record.modeCount = static_cast<uint32_t>(modes.back().size());
+    }
     std::vector<std::vector<DDSURFACEDESC2>> modes;
 };
 
-// Calls `run`, which shows a modal dialog; `steps` gets the dialog once it takes input and must end
-// it. A dialog left open is ended after two seconds.
-INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void()>& steps);
+// Calls `run`, which shows a modal dialog; `steps` runs once the dialog takes input and must end it.
+// Thread timers come through the modal loop; two seconds after the steps a dialog still open is ended.
+inline std::function<void()> g_dialogSteps;
+inline UINT_PTR g_dialogTimer;
+inline void CALLBACK DialogTimer(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND dialog = GetActiveWindow();
+    if (dialog == nullptr || !IsWindowVisible(dialog))
+        return;
+    KillTimer(nullptr, g_dialogTimer);
+    g_dialogTimer = SetTimer(nullptr, 0, 2000, DialogTimer);
+    std::function<void()> steps = std::move(g_dialogSteps);
+    g_dialogSteps = nullptr;
+    if (steps == nullptr)
+        ADD_FAILURE() << "the dialog was still open two seconds after its steps", EndDialog(dialog, 0x5a5a);
+    else
+        steps();
+}
+inline INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void()>& steps)
+{
+    g_dialogSteps = steps, g_dialogTimer = SetTimer(nullptr, 0, 1, DialogTimer);
+    const INT_PTR result = run();
+    KillTimer(nullptr, g_dialogTimer);
+    return result;
+}
+
 // A key pressed on a control, which then has the focus; Enter and Escape are posted.
-void Key(HWND control, WPARAM key, bool post = false);
+inline void Key(HWND control, WPARAM key, bool post = false)
+{
+    const LPARAM down = 1 | LPARAM(MapVirtualKeyA(UINT(key), 0)) << 16, up = down | LPARAM(0xC0000000u);
+    if (post)
+        PostMessageA(control, WM_KEYDOWN, key, down), PostMessageA(control, WM_KEYUP, key, up);
+    else
+        SetFocus(control), SendMessageA(control, WM_KEYDOWN, key, down), SendMessageA(control, WM_KEYUP, key, up);
+}
 inline void EndWith(WPARAM key) { Key(GetFocus(), key, true); }
-// Drags the trackbar's thumb to `position` of its 0 to 2 range and lets go.
-void DragThumb(HWND trackbar, int position);
+
+// Moves a trackbar to `position` and lets go, as the end of a drag with the mouse tells its dialog.
+inline void DragThumb(HWND trackbar, int position)
+{
+    SendMessageA(trackbar, TBM_SETPOS, TRUE, position);
+    NMHDR released{trackbar, UINT_PTR(GetDlgCtrlID(trackbar)), UINT(NM_RELEASEDCAPTURE)};
+    SendMessageA(GetParent(trackbar), WM_NOTIFY, released.idFrom, LPARAM(&released));
+}

@@ -3,19 +3,18 @@
 
 #include "memtrack/tracker.h"
 
+inline uint32_t CountChain(const AllocationUnit* unit)
+{
+    uint32_t count = 0;
+    for (; unit != nullptr; unit = unit->nextUnit)
+        ++count;
+    return count;
+}
+inline uint32_t CountSpareUnits() { return CountChain(spareUnitList); }
 inline uint32_t CountTrackedBlocks()
 {
     uint32_t count = 0;
     for (const AllocationUnit* head : unitHashTable)
-        for (const AllocationUnit* unit = head; unit != nullptr; unit = unit->nextUnit)
-            ++count;
-    return count;
-}
-
-inline uint32_t CountSpareUnits()
-{
-    uint32_t count = 0;
-    for (const AllocationUnit* unit = spareUnitList; unit != nullptr; unit = unit->nextUnit)
-        ++count;
+        count += CountChain(head);
     return count;
 }
