@@ -1,20 +1,16 @@
-// The allocation tracker and its log through the replacement operators, on a scripted heap; fresh
-// processes of this executable show the log's once-per-run reset. memory.log lands in the working
-// directory, which ctest gives each run of its own.
+// The allocation tracker and its log through the replacement operators, on a scripted heap.
+// memory.log lands in the working directory, which ctest gives each run of its own.
 #include "tracked.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <tuple>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 void* const g_staticInitBlock = ::operator new(24);  // served during static initialisation
+const bool g_logResetPendingAtStart = memoryLogResetPending;
 
 namespace {
 
@@ -274,44 +270,19 @@ TEST_F(MemtrackTest, OverAlignedNewIsHonouredAndReleased)
     EXPECT_EQ("<none>", Log());
 }
 
-// This executable again as a fresh process in the current directory, which allocates and releases a
-// block and, when `failing`, releases it again and asks for too much; 0 when each step behaved.
-int RunChild(bool failing)
-{
-#ifdef _WIN32
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
-#else
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-#endif
-    return std::system((std::string(self) + (failing ? " --log-child failing" : " --log-child quiet")).c_str());
-}
-
-// The first line of a run replaces what an earlier run left; a run without failures leaves it.
+// The first failure of a run replaces the file an earlier run left; a run without failures leaves it.
 TEST_F(MemtrackTest, EachRunWithFailuresStartsAFreshFileAndOneWithoutLeavesItAlone)
 {
-    ASSERT_EQ(0, RunChild(false));
-    EXPECT_EQ("<none>", Log());
+    EXPECT_TRUE(g_logResetPendingAtStart);
     std::ofstream("memory.log", std::ios::binary) << kNotHeld << "stale\r\npartial";
-    ASSERT_EQ(0, RunChild(false));
+    memoryLogResetPending = true;  // as when a run starts
+    void* block = ::operator new(16);
+    ::operator delete(Opaque(block));
     EXPECT_EQ(kNotHeld + "stale\r\npartial", Log());
-    ASSERT_EQ(0, RunChild(true));
+    ::operator delete(Opaque(block));
+    static volatile std::size_t tooBig = 0xFFFFFFF0u;  // + 32 does not fit 32 bits
+    EXPECT_EQ(nullptr, ::operator new(tooBig, std::nothrow));
     EXPECT_EQ(kNotHeld + kOutOfMemory, Log());
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (argc > 2 && std::strcmp(argv[1], "--log-child") == 0) {
-        void* block = ::operator new(16);
-        bool held = FindAllocationUnit(block) != nullptr;
-        ::operator delete(Opaque(block));
-        static volatile std::size_t tooBig = 0xFFFFFFF0u;  // + 32 does not fit 32 bits
-        if (std::strcmp(argv[2], "failing") == 0)
-            ::operator delete(Opaque(block)), held &= ::operator new(tooBig, std::nothrow) == nullptr;
-        return held ? 0 : 10;
-    }
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
