@@ -105,23 +105,6 @@ TEST_F(SettingsStore, StoredDataIsTakenAsItIs)
     EXPECT_EQ(std::string("A\0\xa5", 3), std::string(s.providerName, 3));  // the registry adds the missing zero
 }
 
-// Ok stores twenty values, the texts terminated whatever the field holds, and leaves other values.
-TEST_F(SettingsStore, SaveStoresTwentyValues)
-{
-    PutSettingsValue("OTHER", REG_DWORD, "\1\2\3\4");
-    SetupSettings s;
-    std::memset(&s, 'Q', sizeof s);
-    SaveSettings(s);
-    const std::string guid = Value(REG_BINARY, std::string(16, 'Q').data(), 16);
-    StoredKey expected = {{"OTHER", Value(REG_DWORD, "\1\2\3\4", 4)}, {"GUIDDEVICE", guid}, {"GUIDDRIVER", guid},
-                          {"DEVICENAME", Value(REG_SZ, (std::string(39, 'Q') + '\0').data(), 40)},
-                          {"PROVIDERNAME", Value(REG_SZ, (std::string(1023, 'Q') + '\0').data(), 1024)}};
-    for (const char* name : {"ISFULLSCREENMODE", "WIDTH", "HEIGHT", "BITPERPIXEL", "DEVICECNT", "MODECNT", "ISVOODOO", "ISLIGHTMAP",
-                             "SPRITEMODE", "TEXTUREMODE", "NUMSAMPLETYPE", "FOG", "SOUNDMODE", "SPEAKERTYPE", "DIGITALRATETYPE", "DIGITALBITSTYPE"})
-        expected[name] = Dword(0x51515151);
-    EXPECT_EQ(expected, ReadSettingsKey());
-}
-
 // A failed open or create skips only its own pass, a failed write or read only its value; a denied
 // probe is a first run, a key without values is not; every key opened is closed.
 TEST_F(SettingsStore, EachFailureSkipsOnlyItsOwnPassOrValue)

@@ -44,15 +44,15 @@ std::vector<Strings> Listed(const Strings& list, size_t more = 1)  // what Shown
     return listed;
 }
 
-// A stored record with the sixteen numbers from isFullScreenMode to digitalBitsType, whose texts have
-// bytes after the terminator that are not zero.
+// A stored record with the sixteen numbers from isFullScreenMode to digitalBitsType; the device name
+// has bytes after its terminator that are not zero, the provider name fills its field.
 SetupSettings Stored(const std::vector<int32_t>& numbers)
 {
     SetupSettings s{};
     s.guidDevice = MakeGuid(0xa0), s.guidDriver = MakeGuid(0xb0);
     std::memset(s.deviceName, 'z', sizeof s.deviceName - 1);
     std::strcpy(s.deviceName, "Stored Device Name");
-    std::memset(s.providerName, 'p', sizeof s.providerName - 1);
+    std::memset(s.providerName, 'p', sizeof s.providerName);
     std::memcpy(&s.isFullScreenMode, numbers.data(), 64);
     return s;
 }
@@ -110,7 +110,7 @@ protected:
 // Initialisation shows the stored record and changes nothing but the rows of the stored device; Enter
 // right away runs Ok, which takes device and mode afresh from the lists (-1 where nothing is selected,
 // for a row the device lacks its 640 x 480 x 16 or else its first), the trackbars as they show, and
-// stores twenty values.
+// stores twenty values, the texts terminated whatever their fields hold, other values left alone.
 TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
 {
     const struct {
@@ -123,6 +123,7 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
                  {{0, 1234, 567, 24, 3, 0, 1, 1, 5, -3, 3, 1, 7, -1, 3, 2}, {-1, -1, -1, -1, -1, -1, -1, 1, 1, 0, 1, 2, 0}, -1},
                  {{1, 1234, 567, 24, 0, 40, 0, 0, 2, 0, 0, 0, 1, 0, 1, 1}, {0, -1, 1, 0, 1, 1, 0, 0, 0, 1, 0, 2, 0}, 0}};
     for (const auto& c : cases) {
+        PutSettingsValue("OTHER", REG_DWORD, "\1\2\3\4");
         EXPECT_EQ(IDOK, Run(Stored(c.stored), [&](CSetupDlg& d) {
             std::vector<int> shown;
             for (CComboBox* list : {&d.m_cbDevice, &d.m_cbResolution, &d.m_cbSoundMode, &d.m_cbSpeaker, &d.m_cbFrequency,
@@ -143,8 +144,10 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
             Take(expected, c.shown[0], c.okRow);
         expected.spriteMode = c.shown[11], expected.textureMode = c.shown[12];
         ExpectSettings(expected, "stored");
-        const StoredKey key = ReadSettingsKey();
-        EXPECT_EQ((std::vector<std::string>{"20", Dword(expected.modeCnt)}), (std::vector<std::string>{std::to_string(key.size()), key.at("MODECNT")}));
+        StoredKey key = ReadSettingsKey();
+        EXPECT_EQ((std::vector<std::string>{"21", Dword(expected.modeCnt), Value(REG_DWORD, "\1\2\3\4", 4),
+                                            Value(REG_SZ, (std::string(1023, 'p') + '\0').data(), 1024)}),
+                  (std::vector<std::string>{std::to_string(key.size()), key["MODECNT"], key["OTHER"], key["PROVIDERNAME"]}));
         DeleteSettingsKey();
     }
 }
