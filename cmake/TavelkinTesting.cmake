@@ -1,20 +1,17 @@
-# tavelkin_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>] [NO_GTEST_MAIN])
-# Builds a test executable and registers it with ctest. On Windows the executable
-# runs through the crosscompiling emulator (scripts/wine-exec) in the build tree's
-# own Wine prefix; every Windows executable links the allocation tracker.
+# tavelkin_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>])
+# Builds a test executable and registers it with ctest, to run in a working
+# directory of its own (where memory.log lands). On Windows the executable runs
+# through the crosscompiling emulator (scripts/wine-exec) in the build tree's own
+# Wine prefix; every Windows executable links the allocation tracker.
 function(tavelkin_add_test)
-  cmake_parse_arguments(T "NO_GTEST_MAIN" "NAME" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS})
-  if(T_NO_GTEST_MAIN)
-    target_link_libraries(${T_NAME} PRIVATE GTest::gtest)
-  else()
-    target_link_libraries(${T_NAME} PRIVATE GTest::gtest_main)
-  endif()
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main)
   if(WIN32)
     tavelkin_track_allocations(${T_NAME})
   endif()
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.run)
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.run)
   set_tests_properties(${T_NAME} PROPERTIES LABELS unit TIMEOUT 600)
 endfunction()
 
