@@ -1,5 +1,5 @@
 // The setup dialog from its real template under Wine: what initialisation shows, what each control
-// stores, device changes and the forty-row limit, Ok and Cancel, the icon and the centring.
+// stores, device changes and the forty-row limit, Ok and Cancel, the icons and the centring.
 #include "app/mode_choice.h"
 #include "app/settings_store.h"
 #include "dialog/setup_dlg.h"
@@ -110,7 +110,8 @@ protected:
 // Initialisation shows the stored record and changes nothing but the rows of the stored device; Enter
 // right away runs Ok, which takes device and mode afresh from the lists (-1 where nothing is selected,
 // for a row the device lacks its 640 x 480 x 16 or else its first), the trackbars as they show, and
-// stores twenty values, the texts terminated whatever their fields hold, other values left alone.
+// stores twenty values, the texts terminated whatever their fields hold, other values left alone. One
+// icon is the window's icons and drag icon; the dialog is centred on the work area.
 TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
 {
     const struct {
@@ -136,6 +137,12 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
             EXPECT_EQ((Strings{"Primary HAL", "Secondary HAL", "Many HAL"}), Shown(d.m_cbDevice.m_hWnd)[0]);
             EXPECT_EQ(Listed(c.shown[0] < 0 ? Strings{} : kLists[c.shown[0]]), Shown(d.m_cbResolution.m_hWnd));
             ExpectSettings(Stored(c.stored), "shown");
+            const LRESULT icon = LRESULT(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP_ICON)));
+            EXPECT_EQ((std::vector<LRESULT>{icon, icon, icon}), (std::vector<LRESULT>{d.SendMessage(WM_QUERYDRAGICON),
+                                                                                   d.SendMessage(WM_GETICON, ICON_BIG), d.SendMessage(WM_GETICON, ICON_SMALL)}));
+            RECT rc, work;  // centred on the work area
+            GetWindowRect(d.m_hWnd, &rc), SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+            EXPECT_LE(std::abs(rc.left + rc.right - work.left - work.right) + std::abs(rc.top + rc.bottom - work.top - work.bottom), 2);
             EndWith(VK_RETURN);
         }));
         SetupSettings expected = Stored(c.stored);
@@ -152,7 +159,9 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
     }
 }
 
-// Each control driven as a player does stores its own field at once and no other byte; a trackbar
+// Each control driven as a player does stores at once its own field and no other byte; a device change
+// also rebuilds the resolution list and its rows, forty at most, and keeps the chosen row, or where
+// the new list lacks it chooses and stores the device's 640 x 480 x 16, else its first mode. A trackbar
 // moved by keyboard stores nothing before Ok. Cancel after all that stores nothing.
 TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
 {
@@ -162,7 +171,8 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
         Action action;
         int argument;  // key or trackbar position
         int32_t SetupSettings::*field;
-        int32_t value;
+        int32_t value;  // of the field; for the lists: device, row stored (-1: the mode stays), row shown
+        int row = -1, shownRow = -1;
     } steps[] = {{IDC_SOUNDMODE, Press, VK_END, &SetupSettings::soundMode, 2},
                  {IDC_SPEAKER, Press, VK_DOWN, &SetupSettings::speakerType, 2},
                  {IDC_FREQUENCY, Press, VK_HOME, &SetupSettings::digitalRateType, 0},
@@ -174,8 +184,12 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
                  {IDC_FOG, Click, 0, &SetupSettings::fog, 1},
                  {IDC_SPRITE_DETAIL, Drag, 1, &SetupSettings::spriteMode, 1},
                  {IDC_TEXTURE_DETAIL, Drag, 0, &SetupSettings::textureMode, 0},
-                 {IDC_RESOLUTION, Press, VK_DOWN, &SetupSettings::modeCnt, 2}};
-    const SetupSettings loaded = Stored({1, 1234, 567, 24, 0, 1, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
+                 {IDC_DEVICE, Press, VK_DOWN, nullptr, 1, 1, 1},  // row 4 gone: 640 x 480 x 16 is row 1
+                 {IDC_RESOLUTION, Press, VK_END, nullptr, 1, 2, 2},
+                 {IDC_DEVICE, Press, VK_DOWN, nullptr, 2, -1, 2},  // row 2 kept, showing another mode
+                 {IDC_RESOLUTION, Press, VK_END, nullptr, 2, 39, 39},
+                 {IDC_DEVICE, Press, VK_HOME, nullptr, 0, 0, 0}};  // row 39 gone and no 640 x 480 x 16: row 0
+    const SetupSettings loaded = Stored({1, 1234, 567, 24, 0, 4, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
     SaveSettings(loaded);
     PutSettingsValue("OTHER", REG_SZ, std::string("kept", 5));
     const StoredKey stored = ReadSettingsKey();
@@ -187,10 +201,14 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
                 DragThumb(control, s.argument);
             else
                 s.action == Press ? Key(control, s.argument) : void(SendMessageA(control, BM_CLICK, 0, 0));
-            expected.*s.field = s.value;
-            if (s.id == IDC_RESOLUTION)
-                expected.width = 1024, expected.height = 768, expected.bitPerPixel = 16;
-            ExpectSettings(expected, "control " + std::to_string(s.id));
+            if (s.field == nullptr) {
+                Take(expected, s.value, s.row);
+                EXPECT_EQ(Listed(kLists[s.value], 0), Shown(d.m_cbResolution.m_hWnd, 0));
+                EXPECT_EQ(s.shownRow, d.m_cbResolution.GetCurSel());
+            } else {
+                expected.*s.field = s.value;
+            }
+            ExpectSettings(expected, "control " + std::to_string(s.id) + ", key " + std::to_string(s.argument));
         }
         Key(d.m_sldSprite.m_hWnd, VK_RIGHT);
         Key(d.m_sldTexture.m_hWnd, VK_END);
@@ -200,40 +218,4 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
     }));
     EXPECT_EQ(21u, stored.size());
     EXPECT_EQ(stored, ReadSettingsKey());
-}
-
-// A device change rebuilds the resolution list and its rows, forty at most, and keeps the chosen row;
-// where the new list lacks it, the device's 640 x 480 x 16, else its first mode, is chosen and stored
-// at once. One icon is the window's icons and drag icon; the dialog is centred on the work area.
-TEST_F(SetupDialogTest, DeviceChangeRebuildsTheListAndKeepsOrReplacesTheRow)
-{
-    SetupSettings expected = Stored({1, 1234, 567, 24, 0, 4, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0});
-    const struct {
-        int list;
-        WPARAM key;
-        int device, shownRow, storedRow;  // storedRow -1: the mode fields stay
-    } steps[] = {{IDC_DEVICE, VK_DOWN, 1, 1, 1},  // row 4 gone: 640 x 480 x 16 is row 1
-                 {IDC_RESOLUTION, VK_END, 1, 2, 2},
-                 {IDC_DEVICE, VK_DOWN, 2, 2, -1},  // row 2 kept, showing another mode
-                 {IDC_RESOLUTION, VK_END, 2, 39, 39},
-                 {IDC_DEVICE, VK_HOME, 0, 0, 0}};  // row 39 gone and no 640 x 480 x 16: row 0
-    EXPECT_EQ(IDOK, Run(expected, [&](CSetupDlg& d) {
-        const LRESULT icon = LRESULT(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP_ICON)));
-        EXPECT_EQ((std::vector<LRESULT>{icon, icon, icon}),
-                  (std::vector<LRESULT>{d.SendMessage(WM_QUERYDRAGICON), d.SendMessage(WM_GETICON, ICON_BIG),
-                                        d.SendMessage(WM_GETICON, ICON_SMALL)}));
-        RECT rc, work;
-        GetWindowRect(d.m_hWnd, &rc), SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-        EXPECT_LE(std::abs(rc.left + rc.right - work.left - work.right) + std::abs(rc.top + rc.bottom - work.top - work.bottom), 2);
-        for (const auto& s : steps) {
-            Key(GetDlgItem(d.m_hWnd, s.list), s.key);
-            Take(expected, s.device, s.storedRow);
-            ExpectSettings(expected, std::to_string(s.key));
-            EXPECT_EQ(Listed(kLists[s.device], 0), Shown(d.m_cbResolution.m_hWnd, 0));
-            EXPECT_EQ(s.shownRow, d.m_cbResolution.GetCurSel());
-        }
-        EndWith(VK_RETURN);
-    }));
-    Take(expected, 0, 0);
-    ExpectSettings(expected, "after Ok");
 }
