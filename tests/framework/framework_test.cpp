@@ -1,5 +1,5 @@
 // What the setup dialog's own tests leave to the framework: an exception from a handler, a missing
-// template, the templates' 3D look, and the run of the application object.
+// template, and the templates' 3D look.
 #include "framework/framework.h"
 #include "res/resource.h"
 #include "support.h"
@@ -13,19 +13,6 @@ struct CBrokenDlg : CDialog {
     CButton m_missing;
 };
 
-// Its run leaves a window as the main window.
-struct CTestApp : CWinApp {
-    BOOL InitInstance() override
-    {
-        main.Attach(leftOver = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr));
-        m_pMainWnd = &main;
-        return FALSE;
-    }
-    int ExitInstance() override { return IsWindow(leftOver) ? -7 : 42; }
-    HWND leftOver = nullptr;
-    CWnd main;
-};
-
 }  // namespace
 
 // An exception from a handler ends the dialog and leaves DoModal once the window is gone; a template
@@ -33,7 +20,7 @@ struct CTestApp : CWinApp {
 TEST(Framework, ExceptionEndsTheDialogAndIsRethrownAfterTheWindowIsGone)
 {
     EXPECT_EQ(-1, CDialog(299).DoModal());
-    CTestApp app;
+    CWinApp app;
     CBrokenDlg dlg;
     app.m_pMainWnd = &dlg;
     try {
@@ -60,13 +47,4 @@ TEST(Framework, TheLookIsSetInBothTemplateForms)
         EXPECT_EQ(expected, copy);
         EXPECT_EQ(nullptr, PrepareDialogTemplate(resource, at * 4 + 3, true, copy)) << "too short for its style";
     }
-}
-
-// The run takes down the window the main-window reference still names, then the exit step's result
-// is the process's.
-TEST(Framework, RunWithoutMessageLoopEndsWithTheExitStep)
-{
-    CTestApp app;
-    EXPECT_EQ(42, RunApplication(GetModuleHandleA(nullptr)));
-    EXPECT_EQ(nullptr, app.main.m_hWnd);
 }
