@@ -107,11 +107,9 @@ protected:
 
 }  // namespace
 
-// Initialisation shows the stored record and changes nothing but the rows of the stored device; Enter
-// right away runs Ok, which takes device and mode afresh from the lists (-1 where nothing is selected,
-// for a row the device lacks its 640 x 480 x 16 or else its first), the trackbars as they show, and
-// stores twenty values, the texts terminated whatever their fields hold, other values left alone. One
-// icon is the window's icons and drag icon; the dialog is centred on the work area.
+// Initialisation shows the stored record and changes only the stored device's rows. Ok takes device and
+// mode afresh from the lists (-1 where none is selected, a row the device lacks as in a device change)
+// and the trackbars, and stores twenty values, texts terminated, other values kept. Icons, centring.
 TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
 {
     const struct {
@@ -159,10 +157,9 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
     }
 }
 
-// Each control driven as a player does stores at once its own field and no other byte; a device change
-// also rebuilds the resolution list and its rows, forty at most, and keeps the chosen row, or where
-// the new list lacks it chooses and stores the device's 640 x 480 x 16, else its first mode. A trackbar
-// moved by keyboard stores nothing before Ok. Cancel after all that stores nothing.
+// Each control stores at once its own field and no other byte. A device change rebuilds the list and
+// its rows (forty at most) and keeps the row, or chooses and stores its 640 x 480 x 16, else its first.
+// A trackbar moved by keyboard stores nothing before Ok; Cancel stores nothing.
 TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
 {
     enum Action { Press, Click, Drag };

@@ -1,5 +1,4 @@
-// Device and mode enumeration against scripted DirectDraw machines; mode storage is observed, and
-// refused, through the allocation tracker.
+// Enumeration against scripted DirectDraw drivers; mode storage observed and refused through the tracker.
 #include "display/display_enumeration.h"
 #include "tracked.h"
 #include "scripted_machine.h"
@@ -37,8 +36,7 @@ Strings Modes(const DisplayDeviceRecord& r)
     return modes;
 }
 
-// Decides by the low byte of the device GUID: 1 rejects with -1, 2 accepts with 0, anything else
-// with 1. It allocates, as a filter may.
+// By the device GUID's low byte: 1 rejects (-1), 2 accepts (0), others accept (1). It allocates, as a filter may.
 int g_filterCalls;
 int32_t Filter(const DDCAPS*, const D3DDEVICEDESC7* deviceDesc)
 {
@@ -142,10 +140,8 @@ TEST_F(DisplayEnumerationTest, FillsRecordsDriverByDriverDeviceByDevice)
     EXPECT_EQ(nullptr, Record(4).modes) << "the last device, rejected, holds no storage";
 }
 
-// No device reported: no driver, drivers that refuse DirectDraw or Direct3D 7. Devices but none
-// accepted: a software device off the primary driver, a driver without modes. Acceptable devices
-// past the twentieth are counted and left out, and nothing past the table is written (the filter
-// slot follows the last record).
+// No device: no driver, or drivers refusing DirectDraw or Direct3D 7. None accepted: a software
+// device off the primary driver, a driver without modes. Past the twentieth, devices are counted only.
 TEST_F(DisplayEnumerationTest, ResultCodesAndTheTwentyRecordCap)
 {
     DriverScript noDirect3D{"No D3D", 4}, noDirectDraw{"No DD", 5}, noModes{"Primary"}, many[2] = {{"Primary"}, {"Second", 6}};
