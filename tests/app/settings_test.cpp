@@ -1,5 +1,5 @@
 // The settings record's defaults from hand-filled device tables, and its persistence: byte for byte
-// in the test prefix's registry, and in memory for the failures Wine cannot be made to produce.
+// in the test prefix's registry, with failures injected where Wine cannot be made to produce them.
 #include "app/mode_choice.h"
 #include "app/settings_store.h"
 #include "support.h"
@@ -22,27 +22,32 @@ std::vector<int32_t> Numbers(const SetupSettings& s) { return std::vector<int32_
 
 const char kFullWidthName[] = "A name that fills all forty bytes: 40 ch";
 
-class SettingsStore : public ::testing::Test {
-protected:
-    void SetUp() override
+// The real registry, where call n (from 1) of a kind fails when fail[kind] is n. It counts the keys
+// left open.
+enum { kOpen, kCreate, kQuery, kSet };
+struct FaultyRegistry final : SettingsRegistry {
+    HKEY OpenToRead(const char* path) override { return Fails(kOpen) ? nullptr : Opened(real.OpenToRead(path)); }
+    HKEY CreateToWrite(const char* path) override { return Fails(kCreate) ? nullptr : Opened(real.CreateToWrite(path)); }
+    bool Query(HKEY key, const char* name, BYTE* data, DWORD size) override { return !Fails(kQuery) && real.Query(key, name, data, size); }
+    void Set(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) override
     {
-        table.Add("Primary HAL", true, {MakeMode(640, 480, 16), MakeMode(800, 600, 16)});
-        DeleteSettingsKey();
+        if (!Fails(kSet))
+            real.Set(key, name, type, data, size);
     }
-    void TearDown() override { DeleteSettingsKey(); }
-    DeviceTable table;
+    void Close(HKEY key) override { --openKeys, real.Close(key); }
+    bool Fails(int kind) { return ++calls[kind] == fail[kind]; }
+    HKEY Opened(HKEY key) { return openKeys += key != nullptr, key; }
+    SettingsRegistry& real = GetSettingsRegistry();
+    unsigned fail[4] = {}, calls[4] = {};
+    int openKeys = 0;
 };
 
 }  // namespace
 
-// The first hardware device supplies name, GUIDs and the rows of its listed modes (forty at most);
-// the default row is its last 640 x 480 x 16, never a 640 x 400 one; the rest is fixed.
+// The first hardware device supplies name, GUIDs and the rows of its listed modes; the default row is
+// its last 640 x 480 x 16, never a 640 x 400 one; the rest is fixed. The dialog shows the forty-row limit.
 TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
 {
-    std::vector<DDSURFACEDESC2> many;  // 41 listed modes, each before an unlisted one, then 640 x 480 x 16
-    for (DWORD width = 100; width <= 140; ++width)
-        many.insert(many.end(), {MakeMode(width, 480, 16), MakeMode(width, 480, 32)});
-    many.push_back(MakeMode(640, 480, 16));
     const int32_t kept = int32_t(0xa5a5a5a5);
     const struct {
         std::vector<std::pair<bool, std::vector<DDSURFACEDESC2>>> devices;  // hardware?, modes; the second supplies
@@ -55,7 +60,7 @@ TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
                   MakeMode(800, 600, 15), MakeMode(800, 600, 16), MakeMode(800, 600, 16), MakeMode(0x80000000u, 1024, 16)}},
           {true, {MakeMode(1024, 768, 16)}}},
          {{640, 480, 16}, {640, 480, 16}, {720, 480, 16}, {800, 600, 16}, {800, 600, 16}, {int32_t(0x80000000u), 1024, 16}}, 1},
-        {{{false, {}}, {true, many}}, {}, kept},  // its only 640 x 480 x 16 is not listed
+        {{{false, {}}, {true, {MakeMode(800, 600, 16)}}}, {{800, 600, 16}}, kept},  // no 640 x 480 x 16
         {{{false, {MakeMode(800, 600, 16)}}}, {{640, 480, 16}}, kept},  // no hardware device
     };
     for (const auto& c : cases) {
@@ -79,8 +84,6 @@ TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
         EXPECT_EQ(numbers, Numbers(s));
         EXPECT_EQ(0, std::memcmp(&expected, &s, sizeof s)) << "texts or GUIDs";
         Rows rows = c.rows;
-        for (int32_t width = 100; c.rows.empty() && width < 140; ++width)
-            rows.push_back({width, 480, 16});
         rows.resize(kModeChoiceRows, {-5, -5, -5});
         EXPECT_EQ(rows, TableRows());
     }
@@ -88,8 +91,9 @@ TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
 
 // Values any program may have written are read unchecked: shorter data replaces the low bytes only,
 // longer data is a failed read, a text that fills its field ends in a zero.
-TEST_F(SettingsStore, StoredDataIsTakenAsItIs)
+TEST(SettingsStore, StoredDataIsTakenAsItIs)
 {
+    DeleteSettingsKey();
     using namespace std::string_literals;
     for (auto [name, type, bytes] : {std::make_tuple("WIDTH", REG_SZ, "1\0"s), std::make_tuple("HEIGHT", REG_BINARY, "\x34\x12"s),
                                     std::make_tuple("BITPERPIXEL", REG_BINARY, "\1\2\3\4\5"s), std::make_tuple("MODECNT", REG_DWORD, "\7\0\0\0"s),
@@ -103,54 +107,59 @@ TEST_F(SettingsStore, StoredDataIsTakenAsItIs)
               std::vector<int32_t>(&s.isFullScreenMode, &s.isFullScreenMode + 12));
     EXPECT_EQ(std::string(39, 'D'), s.deviceName);
     EXPECT_EQ(std::string("A\0\xa5", 3), std::string(s.providerName, 3));  // the registry adds the missing zero
+    DeleteSettingsKey();
 }
 
 // A failed open or create skips only its own pass, a failed write or read only its value; a denied
 // probe is a first run, a key without values is not; every key opened is closed.
-TEST_F(SettingsStore, EachFailureSkipsOnlyItsOwnPassOrValue)
+TEST(SettingsStore, EachFailureSkipsOnlyItsOwnPassOrValue)
 {
     const struct {
-        unsigned MemoryRegistry::*fail;
+        int kind;
         unsigned n;
         size_t firstRun, saved;  // values stored by a first run and by Save
-    } writes[] = {{&MemoryRegistry::failOpen, 0, 0, 20},  // a key there without values: not a first run
-                  {&MemoryRegistry::failOpen, 1, 16, 20}, {&MemoryRegistry::failCreate, 1, 5, 6},
-                  {&MemoryRegistry::failCreate, 2, 11, 14}, {&MemoryRegistry::failSet, 3, 15, 19}};  // the third is HEIGHT
+    } writes[] = {{kOpen, 0, 0, 20},  // a key there without values: not a first run
+                  {kOpen, 1, 16, 20}, {kCreate, 1, 5, 6}, {kCreate, 2, 11, 14}, {kSet, 3, 15, 19}};  // the third is HEIGHT
     for (const auto& c : writes) {
-        MemoryRegistry first, save;
-        first.keyExists = c.fail == &MemoryRegistry::failOpen;  // there, but the probe is denied
-        first.*c.fail = save.*c.fail = c.n;
+        DeleteSettingsKey();
+        if (c.kind == kOpen)  // there, but the probe is denied
+            GetSettingsRegistry().Close(GetSettingsRegistry().CreateToWrite(SETTINGS_KEY_PATH));
+        FaultyRegistry first, save;
+        first.fail[c.kind] = save.fail[c.kind] = c.n;
         SetupSettings s{};
         SetSettingsRegistry(&first);
         LoadSettings(s);
+        const StoredKey firstRun = ReadSettingsKey();
+        DeleteSettingsKey();
         SetSettingsRegistry(&save);
         SaveSettings(s);
         SetSettingsRegistry(nullptr);
-        EXPECT_EQ((std::vector<size_t>{c.firstRun, c.saved, c.fail == &MemoryRegistry::failSet ? 0u : first.values.count("HEIGHT"), 0}),
-                  (std::vector<size_t>{first.values.size(), save.values.size(), first.values.count("HEIGHT"), size_t(first.openKeys + save.openKeys)}))
+        EXPECT_EQ((std::vector<size_t>{c.firstRun, c.saved, c.kind == kSet ? 0u : firstRun.count("HEIGHT"), 0}),
+                  (std::vector<size_t>{firstRun.size(), ReadSettingsKey().size(), firstRun.count("HEIGHT"), size_t(first.openKeys + save.openKeys)}))
             << c.n;
     }
     SetupSettings sevens{};  // every number stored as 7; the probe is open number 1
     std::fill(&sevens.isFullScreenMode, &sevens.isFullScreenMode + 16, 7);
+    SaveSettings(sevens);
     const struct {
-        unsigned MemoryRegistry::*fail;
+        int kind;
         unsigned n;
         std::vector<int32_t> numbers;
-    } reads[] = {{&MemoryRegistry::failOpen, 2, {0, 640, 480, 16, 0, 0, 0, 1, 2, 2, 2, 1, 7, 7, 7, 7}},
-                 {&MemoryRegistry::failOpen, 3, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 1, 0, 0, 0}},
-                 {&MemoryRegistry::failQuery, 2, {7, 640, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}},
-                 {&MemoryRegistry::failQuery, 11, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 2, 7, 7, 7, 7, 7}},
-                 {&MemoryRegistry::failQuery, 12, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 1, 7, 7, 7, 7}},
-                 {&MemoryRegistry::failQuery, 19, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 0}}};
+    } reads[] = {{kOpen, 2, {0, 640, 480, 16, 0, 0, 0, 1, 2, 2, 2, 1, 7, 7, 7, 7}},
+                 {kOpen, 3, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 1, 0, 0, 0}},
+                 {kQuery, 2, {7, 640, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}},
+                 {kQuery, 11, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 2, 7, 7, 7, 7, 7}},
+                 {kQuery, 12, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 1, 7, 7, 7, 7}},
+                 {kQuery, 19, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 0}}};
     for (const auto& c : reads) {
-        MemoryRegistry registry;
-        SetSettingsRegistry(&registry);
-        SaveSettings(sevens);
-        registry.*c.fail = c.n;
+        FaultyRegistry registry;
+        registry.fail[c.kind] = c.n;
         SetupSettings s{};
+        SetSettingsRegistry(&registry);
         LoadSettings(s);
         SetSettingsRegistry(nullptr);
         EXPECT_EQ(c.numbers, Numbers(s)) << c.n;
-        EXPECT_EQ((std::vector<size_t>{20, 0}), (std::vector<size_t>{registry.values.size(), size_t(registry.openKeys)}));
+        EXPECT_EQ((std::vector<size_t>{20, 0}), (std::vector<size_t>{ReadSettingsKey().size(), size_t(registry.openKeys)}));
     }
+    DeleteSettingsKey();
 }

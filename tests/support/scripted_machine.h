@@ -29,7 +29,7 @@ struct DriverScript {
 
 inline GUID MakeGuid(uint32_t n) { return {n, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, BYTE(n)}}; }
 
-// What GetCaps writes: the HAL's and the HEL's differ, and so do the drivers'.
+// What GetCaps writes: the HAL's and the HEL's differ, and so do the drivers', up to the last field.
 inline DDCAPS MakeCaps(const DriverScript& driver, bool hal)
 {
     DDCAPS caps{};
@@ -98,18 +98,15 @@ struct ScriptedDriver final : IDirectDraw7 {
     STDMETHOD_(ULONG, Release)() override { return releasedEarly |= refs == 1 && direct3D.refs != 0, --refs; }
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override
     {
-        *object = nullptr;
-        if (!IsEqualGUID(iid, IID_IDirect3D7) || FAILED(script.queryDirect3DResult))
-            return IsEqualGUID(iid, IID_IDirect3D7) ? script.queryDirect3DResult : E_NOINTERFACE;
-        *object = static_cast<IDirect3D7*>(&direct3D);
-        return direct3D.AddRef(), S_OK;
+        const HRESULT result = iid == IID_IDirect3D7 ? script.queryDirect3DResult : E_NOINTERFACE;
+        *object = SUCCEEDED(result) ? (direct3D.AddRef(), static_cast<IDirect3D7*>(&direct3D)) : nullptr;
+        return result;
     }
     STDMETHOD(GetCaps)(LPDDCAPS hal, LPDDCAPS hel) override
     {
         if (!hal || !hel || hal->dwSize != sizeof(DDCAPS) || hel->dwSize != sizeof(DDCAPS))
             return DDERR_INVALIDPARAMS;
-        *hal = MakeCaps(script, true), *hel = MakeCaps(script, false);
-        return DD_OK;
+        return *hal = MakeCaps(script, true), *hel = MakeCaps(script, false), DD_OK;
     }
     STDMETHOD(EnumDisplayModes)(DWORD flags, LPDDSURFACEDESC2 templ, LPVOID context, LPDDENUMMODESCALLBACK2 callback) override
     {

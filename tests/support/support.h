@@ -1,4 +1,4 @@
-// Shared by the Windows tests: the settings key in the test prefix's registry or in memory,
+// Shared by the Windows tests: the settings key read and written directly in the test prefix's registry,
 // hand-filled device tables, and a runner that acts inside a modal dialog as a player would.
 #pragma once
 
@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <map>
+#include <utility>
 
 // A value as "type:bytes", Dword(640) for the REG_DWORD 640; the settings key by name.
 inline std::string Value(DWORD type, const void* data, size_t size)
@@ -51,31 +52,6 @@ inline void PutSettingsValue(const char* name, DWORD type, const std::string& by
     RegCloseKey(key);
 }
 
-// The settings key in memory, values by name as their bytes: call n (from 1) of a kind fails when
-// its fail... member is n.
-struct MemoryRegistry final : SettingsRegistry {
-    HKEY OpenToRead(const char*) override { return ++opens == failOpen || !keyExists ? nullptr : (++openKeys, kKey); }
-    HKEY CreateToWrite(const char*) override { return ++creates == failCreate ? nullptr : (keyExists = true, ++openKeys, kKey); }
-    bool Query(HKEY, const char* name, BYTE* data, DWORD size) override
-    {
-        const auto value = values.find(name);
-        if (++queries == failQuery || value == values.end() || value->second.size() > size)
-            return false;
-        return std::memcpy(data, value->second.data(), value->second.size()), true;
-    }
-    void Set(HKEY, const char* name, DWORD, const BYTE* data, DWORD size) override
-    {
-        if (++sets != failSet)
-            values[name].assign(reinterpret_cast<const char*>(data), size);
-    }
-    void Close(HKEY key) override { openKeys -= key == kKey; }
-    const HKEY kKey = reinterpret_cast<HKEY>(0x7e10);
-    bool keyExists = false;
-    std::map<std::string, std::string> values;
-    unsigned failOpen = 0, failCreate = 0, failQuery = 0, failSet = 0, opens = 0, creates = 0, queries = 0, sets = 0;
-    int openKeys = 0;
-};
-
 // Accepted records filled directly, emptied again on destruction. Record i has the device GUID
 // MakeGuid(0x40 + i) and the driver GUID MakeGuid(0x60 + i), but record 0 a zero one.
 struct DeviceTable {
@@ -106,12 +82,10 @@ inline void CALLBACK DialogTimer(HWND, UINT, UINT_PTR, DWORD)
         return;
     KillTimer(nullptr, g_dialogTimer);
     g_dialogTimer = SetTimer(nullptr, 0, 2000, DialogTimer);
-    std::function<void()> steps = std::move(g_dialogSteps);
-    g_dialogSteps = nullptr;
-    if (steps == nullptr)
+    if (g_dialogSteps == nullptr)
         ADD_FAILURE() << "the dialog was still open two seconds after its steps", EndDialog(dialog, 0x5a5a);
     else
-        steps();
+        std::exchange(g_dialogSteps, nullptr)();
 }
 inline INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void()>& steps)
 {
