@@ -87,8 +87,11 @@ protected:
 }  // namespace
 
 // Driver by driver, device by device, each with the modes it can render, sorted as unsigned values,
-// and the last 640 x 480 x 16 as its default; the filter sees each candidate after the software rule.
-TEST_F(DisplayEnumerationTest, FillsRecordsDriverByDriverDeviceByDevice)
+// and the last 640 x 480 x 16 as its default; the filter sees each candidate after the software rule;
+// only accepted records hold storage. No device: no driver, or drivers refusing DirectDraw or
+// Direct3D 7. None accepted: a software device off the primary driver, a driver without modes. Past
+// the twentieth, devices are counted only.
+TEST_F(DisplayEnumerationTest, RecordsResultCodesAndTheTwentyRecordCap)
 {
     const std::string long45 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrs";
     DriverScript primary{"Primary Display Driver"}, secondary{"3D Card " + long45, 9};
@@ -101,13 +104,34 @@ TEST_F(DisplayEnumerationTest, FillsRecordsDriverByDriverDeviceByDevice)
     secondary.modes = {MakeMode(800, 600, 16), MakeMode(640, 480, 32), MakeMode(640, 480, 16)};
     secondary.devices = {MakeDevice("Accel HAL", kHardware | kSoftware, DDBD_16, 0x13), MakeDevice("Accel T&L", kHardware, DDBD_16 | DDBD_32, 5),
                          MakeDevice("Accel RGB", kSoftware, DDBD_16 | DDBD_32, 4)};
-    ScriptedMachine machine({primary, secondary});
-
-    EXPECT_EQ(0, Run(machine));
-
-    EXPECT_EQ(live_ + 4, CountTrackedBlocks());  // only the accepted records hold storage
-    EXPECT_EQ(6, g_filterCalls);                 // the secondary's software device never reaches it
-    EXPECT_EQ(7u, GetReportedDeviceCount());
+    DriverScript noDirect3D{"No D3D", 4}, noDirectDraw{"No DD", 5}, noModes{"Primary"}, many[2] = {{"Primary"}, {"Second", 6}};
+    noDirect3D.queryDirect3DResult = E_NOINTERFACE, noDirectDraw.createResult = DDERR_NODIRECTDRAWHW;
+    noDirect3D.modes = noDirectDraw.modes = many[0].modes = {MakeMode(640, 480, 16), MakeMode(800, 600, 16)};
+    noDirect3D.devices = noDirectDraw.devices = noModes.devices = {MakeDevice("HAL", kHardware, DDBD_16, 6)};
+    DriverScript software = noDirect3D;
+    software.queryDirect3DResult = S_OK, software.devices = {MakeDevice("RGB", kSoftware, DDBD_16, 7)};
+    many[1].modes = {MakeMode(1024, 768, 16), MakeMode(640, 480, 16)};
+    for (uint32_t i = 0; i < 25; ++i)
+        many[i < 12 ? 0 : 1].devices.push_back(MakeDevice("P", kHardware, DDBD_16, 0x10 + i));
+    const struct {
+        std::vector<DriverScript> drivers;
+        int32_t result;
+        uint32_t reported, accepted, filtered;
+    } cases[] = {{{}, DEVICE_ENUM_NO_DEVICE, 0, 0, 0}, {{noDirect3D, noDirectDraw}, DEVICE_ENUM_NO_DEVICE, 0, 0, 0},
+                 {{software}, DEVICE_ENUM_NONE_ACCEPTED, 1, 0, 0}, {{noModes}, DEVICE_ENUM_NONE_ACCEPTED, 1, 0, 1},
+                 {{many[0], many[1]}, 0, 25, 20, 20}, {{primary, secondary}, 0, 7, 4, 6}};
+    for (const auto& c : cases) {
+        ResetDisplayDeviceTable();
+        ScriptedMachine machine(c.drivers);
+        EXPECT_EQ(c.result, Run(machine));
+        EXPECT_EQ((std::vector<uint32_t>{c.reported, c.accepted, uint32_t(live_ + c.accepted), c.filtered}),
+                  (std::vector<uint32_t>{GetReportedDeviceCount(), GetAcceptedDeviceCount(), CountTrackedBlocks(), uint32_t(g_filterCalls)}));
+        if (c.accepted == 20) {  // the twentieth device is the eighth of the second driver
+            EXPECT_EQ((std::make_pair(true, Strings{"640x480x16", "1024x768x16"})),
+                      std::make_pair(Same(MakeGuid(0xd0000023u), Record(19).deviceGuidValue), Modes(Record(19))));
+        }
+    }
+    EXPECT_EQ(Filter, g_displayDeviceTable.filter);
     ASSERT_EQ(4u, GetAcceptedDeviceCount());
     const char* names[4] = {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijkl", "RGB Emulation", "3D Card ABCDEFGHIJKLMNOPQRSTUVWXYZabcd",
                             "3D Card ABCDEFGHIJKLMNOPQRSTUVWXYZabcd"};
@@ -138,38 +162,6 @@ TEST_F(DisplayEnumerationTest, FillsRecordsDriverByDriverDeviceByDevice)
     }
     EXPECT_EQ(3u, Record(0).modes[0].dwRefreshRate + Record(0).modes[1].dwRefreshRate);  // both copied whole
     EXPECT_EQ(nullptr, Record(4).modes) << "the last device, rejected, holds no storage";
-}
-
-// No device: no driver, or drivers refusing DirectDraw or Direct3D 7. None accepted: a software
-// device off the primary driver, a driver without modes. Past the twentieth, devices are counted only.
-TEST_F(DisplayEnumerationTest, ResultCodesAndTheTwentyRecordCap)
-{
-    DriverScript noDirect3D{"No D3D", 4}, noDirectDraw{"No DD", 5}, noModes{"Primary"}, many[2] = {{"Primary"}, {"Second", 6}};
-    noDirect3D.queryDirect3DResult = E_NOINTERFACE, noDirectDraw.createResult = DDERR_NODIRECTDRAWHW;
-    noDirect3D.modes = noDirectDraw.modes = many[0].modes = {MakeMode(640, 480, 16), MakeMode(800, 600, 16)};
-    noDirect3D.devices = noDirectDraw.devices = noModes.devices = {MakeDevice("HAL", kHardware, DDBD_16, 6)};
-    DriverScript software = noDirect3D;
-    software.queryDirect3DResult = S_OK, software.devices = {MakeDevice("RGB", kSoftware, DDBD_16, 7)};
-    many[1].modes = {MakeMode(1024, 768, 16), MakeMode(640, 480, 16)};
-    for (uint32_t i = 0; i < 25; ++i)
-        many[i < 12 ? 0 : 1].devices.push_back(MakeDevice("P", kHardware, DDBD_16, 0x10 + i));
-    const struct {
-        std::vector<DriverScript> drivers;
-        int32_t result;
-        uint32_t reported, accepted, filtered;
-    } cases[] = {{{}, DEVICE_ENUM_NO_DEVICE, 0, 0, 0}, {{noDirect3D, noDirectDraw}, DEVICE_ENUM_NO_DEVICE, 0, 0, 0},
-                 {{software}, DEVICE_ENUM_NONE_ACCEPTED, 1, 0, 0}, {{noModes}, DEVICE_ENUM_NONE_ACCEPTED, 1, 0, 1},
-                 {{many[0], many[1]}, 0, 25, 20, 20}};
-    for (const auto& c : cases) {
-        ResetDisplayDeviceTable();
-        ScriptedMachine machine(c.drivers);
-        EXPECT_EQ(c.result, Run(machine));
-        EXPECT_EQ((std::vector<uint32_t>{c.reported, c.accepted, uint32_t(live_ + c.accepted), c.filtered}),
-                  (std::vector<uint32_t>{GetReportedDeviceCount(), GetAcceptedDeviceCount(), CountTrackedBlocks(), uint32_t(g_filterCalls)}));
-    }
-    EXPECT_EQ(Filter, g_displayDeviceTable.filter);
-    EXPECT_TRUE(Same(MakeGuid(0xd0000023u), Record(19).deviceGuidValue));
-    EXPECT_EQ((Strings{"640x480x16", "1024x768x16"}), Modes(Record(19)));
 }
 
 // Every allocation of a run, the filter's included, is refused in turn: the run stops, keeps only

@@ -153,28 +153,10 @@ TEST_F(MemtrackTest, UnitBlocksAndSpareRecords)
     EXPECT_EQ(Times("Unable to allocate RAM for internal memory tracking data\r\n", 2), Log());
 }
 
-// Three bodies 65536 bytes apart share a chain, newest first: with the middle or the first one
-// released, the other two stay linked and findable.
-TEST_F(MemtrackTest, BlocksSharingAChainStayFindableWhicheverIsReleasedFirst)
-{
-    heap.arena = 64 + 32;
-    AllocationUnit *&head = unitHashTable[UnitHashBucket(arena + 16)], *const earlier = head;
-    for (int gone : {1, 2}) {
-        void* bodies[3] = {::operator new(64), ::operator new(64), ::operator new(64)};
-        AllocationUnit* units[3] = {FindAllocationUnit(bodies[0]), FindAllocationUnit(bodies[1]), FindAllocationUnit(bodies[2])};
-        ASSERT_EQ(reinterpret_cast<uintptr_t>(arena) + 2 * kStride + 16, reinterpret_cast<uintptr_t>(bodies[2]));
-        ::operator delete(Opaque(bodies[gone]));
-        const int kept = 3 - gone;
-        EXPECT_EQ((std::vector<AllocationUnit*>{nullptr, units[kept], nullptr, units[0], units[kept], units[kept], units[0]}),
-                  (std::vector<AllocationUnit*>{FindAllocationUnit(bodies[gone]), head, units[kept]->prevUnit, units[kept]->nextUnit,
-                                                units[0]->prevUnit, FindAllocationUnit(bodies[kept]), FindAllocationUnit(bodies[0])}));
-        ::operator delete(bodies[kept]), ::operator delete(bodies[0]);
-        EXPECT_EQ(earlier, head);
-    }
-}
-
-// An address the tracker does not hold is one line of the log and changes nothing.
-TEST_F(MemtrackTest, ReleaseOfAnAddressNotHeldIsOneLineAndNothingElse)
+// An address the tracker does not hold is one line of the log and changes nothing. Three bodies 65536
+// bytes apart share a chain, newest first: with the middle or the first one released, the other two
+// stay linked and findable.
+TEST_F(MemtrackTest, ReleasesOfAddressesNotHeldAndOfBlocksSharingAChain)
 {
     unsigned char* body = static_cast<unsigned char*>(::operator new(32));
     heap.arena = 100 + 32;
@@ -191,6 +173,20 @@ TEST_F(MemtrackTest, ReleaseOfAnAddressNotHeldIsOneLineAndNothingElse)
     }
     EXPECT_EQ(Pattern(freshFillPattern, 32) + Pattern(freshFillPattern, 100), Bytes(body, 32) + Bytes(arenaBody, 100));
     std::free(foreign), ::operator delete(body), ::operator delete(arenaBody);
+    heap.arena = 64 + 32, heap.served = 0;
+    AllocationUnit *&head = unitHashTable[UnitHashBucket(arena + 16)], *const earlier = head;
+    for (int gone : {1, 2}) {
+        void* bodies[3] = {::operator new(64), ::operator new(64), ::operator new(64)};
+        AllocationUnit* units[3] = {FindAllocationUnit(bodies[0]), FindAllocationUnit(bodies[1]), FindAllocationUnit(bodies[2])};
+        ASSERT_EQ(reinterpret_cast<uintptr_t>(arena) + 2 * kStride + 16, reinterpret_cast<uintptr_t>(bodies[2]));
+        ::operator delete(Opaque(bodies[gone]));
+        const int kept = 3 - gone;
+        EXPECT_EQ((std::vector<AllocationUnit*>{nullptr, units[kept], nullptr, units[0], units[kept], units[kept], units[0]}),
+                  (std::vector<AllocationUnit*>{FindAllocationUnit(bodies[gone]), head, units[kept]->prevUnit, units[kept]->nextUnit,
+                                                units[0]->prevUnit, FindAllocationUnit(bodies[kept]), FindAllocationUnit(bodies[0])}));
+        ::operator delete(bodies[kept]), ::operator delete(bodies[0]);
+        EXPECT_EQ(earlier, head);
+    }
 }
 
 // Numbers run in request order, refused requests using theirs; a new-handler is called until the heap
