@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""The setup utility used the way a player uses it: the real TavelkinSetup.exe in a Wine virtual
-desktop under Xvfb (DISPLAY), in a prefix of its own, driven with real input (xdotool); then the
-settings key is read from the prefix's registry file, value by value: type and bytes.
-
-    e2e.py --tree BUILD_TREE [--screenshots DIR] [unittest options]"""
+"""The real TavelkinSetup.exe used as a player uses it, in a Wine virtual desktop under Xvfb (DISPLAY) and a
+prefix of its own, driven with xdotool; then the settings key is read from the prefix's user.reg, value
+by value: type and bytes.   e2e.py --tree BUILD_TREE [--screenshots DIR] [unittest options]"""
 import argparse, os, pathlib, re, shutil, struct, subprocess, sys, time, unittest, uuid
 
 DESKTOP = "TavelkinE2E"
@@ -60,11 +58,9 @@ class PlayerRuns(unittest.TestCase):
                         pathlib.Path(self.prefix, "user.reg").read_text(encoding="latin-1").replace("\\\n  ", ""), re.S | re.M)
         if not key:
             return None, None
-        values = {}
-        for name, kind, data in re.findall(r'^"(\w+)"=(dword:|hex:|")(.*?)"?$', key.group(2), re.M):
-            values[name] = ((4, struct.pack("<I", int(data, 16))) if kind == "dword:" else (3, bytes.fromhex(data.replace(",", "")))
-                            if kind == "hex:" else (1, data.encode().decode("unicode_escape").encode() + b"\0"))
-        return values, key.group(1)
+        return {name: (4, struct.pack("<I", int(data, 16))) if kind == "dword:" else (3, bytes.fromhex(data.replace(",", "")))
+                if kind == "hex:" else (1, data.encode().decode("unicode_escape").encode() + b"\0")
+                for name, kind, data in re.findall(r'^"(\w+)"=(dword:|hex:|")(.*?)"?$', key.group(2), re.M)}, key.group(1)
 
     def open_dialog(self, lang="en_US.UTF-8"):
         """Starts the utility; once its dialog shows, self.controls = {id: (rectangle, text)}, the dialog
