@@ -1,5 +1,4 @@
-// The settings record's defaults from hand-filled device tables, and its persistence: byte for byte
-// in the test prefix's registry, with failures injected where Wine cannot be made to produce them.
+// Defaults from hand-filled device tables; persistence in the prefix's registry, failures injected where Wine has none.
 #include "app/mode_choice.h"
 #include "app/settings_store.h"
 #include "support.h"
@@ -9,31 +8,19 @@
 namespace {
 
 using Rows = std::vector<std::vector<int32_t>>;
-Rows TableRows()
-{
-    Rows rows;
-    for (const ModeChoice& row : ModeChoiceTable)
-        rows.push_back({row.width, row.height, row.bitPerPixel});
-    return rows;
-}
 
 // The sixteen numbers from isFullScreenMode to digitalBitsType, in declaration order.
 std::vector<int32_t> Numbers(const SetupSettings& s) { return std::vector<int32_t>(&s.isFullScreenMode, &s.isFullScreenMode + 16); }
 
 const char kFullWidthName[] = "A name that fills all forty bytes: 40 ch";
 
-// The real registry, where call n (from 1) of a kind fails when fail[kind] is n. It counts the keys
-// left open.
+// The real registry, where call n (from 1) of a kind fails when fail[kind] is n; it counts the keys left open.
 enum { kOpen, kCreate, kQuery, kSet };
 struct FaultyRegistry final : SettingsRegistry {
     HKEY OpenToRead(const char* path) override { return Fails(kOpen) ? nullptr : Opened(real.OpenToRead(path)); }
     HKEY CreateToWrite(const char* path) override { return Fails(kCreate) ? nullptr : Opened(real.CreateToWrite(path)); }
     bool Query(HKEY key, const char* name, BYTE* data, DWORD size) override { return !Fails(kQuery) && real.Query(key, name, data, size); }
-    void Set(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) override
-    {
-        if (!Fails(kSet))
-            real.Set(key, name, type, data, size);
-    }
+    void Set(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) override { if (!Fails(kSet)) real.Set(key, name, type, data, size); }
     void Close(HKEY key) override { --openKeys, real.Close(key); }
     bool Fails(int kind) { return ++calls[kind] == fail[kind]; }
     HKEY Opened(HKEY key) { return openKeys += key != nullptr, key; }
@@ -44,8 +31,7 @@ struct FaultyRegistry final : SettingsRegistry {
 
 }  // namespace
 
-// The first hardware device supplies name, GUIDs and the rows of its listed modes; the default row is
-// its last 640 x 480 x 16, never a 640 x 400 one; the rest is fixed. The dialog shows the forty-row limit.
+// The first hardware device supplies name, GUIDs and rows; the default row is its last 640 x 480 x 16, never 640 x 400.
 TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
 {
     const int32_t kept = int32_t(0xa5a5a5a5);
@@ -68,29 +54,29 @@ TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
         for (const auto& [hardware, modes] : c.devices)
             table.Add(kFullWidthName, hardware, modes);
         std::fill(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows, ModeChoice{-5, -5, -5});
-        SetupSettings s, expected;
+        SetupSettings s;
         std::memset(&s, 0xa5, sizeof s);
-        std::memset(&expected, 0xa5, sizeof expected);
+        SetupSettings expected = s;
         s.SetDefaults();
         const bool chosen = c.devices.size() > 1;
         const std::vector<int32_t> numbers = {0, 640, 480, 16, chosen ? 0 : kept, c.modeCnt, 0, 1, 2, 2, 2, 1, 1, 0, 0, 0};
         std::memcpy(&expected.isFullScreenMode, numbers.data(), 64);
-        std::memset(expected.providerName, 0, sizeof expected.providerName);
-        std::strcpy(expected.providerName, "No Provider");
+        std::strncpy(expected.providerName, "No Provider", sizeof expected.providerName);  // the rest zero
         if (chosen) {  // the name cut to 39 characters and a terminator
             std::memcpy(expected.deviceName, kFullWidthName, 39);
             expected.deviceName[39] = 0, expected.guidDevice = MakeGuid(0x41), expected.guidDriver = MakeGuid(0x61);
         }
         EXPECT_EQ(numbers, Numbers(s));
         EXPECT_EQ(0, std::memcmp(&expected, &s, sizeof s)) << "texts or GUIDs";
-        Rows rows = c.rows;
+        Rows rows = c.rows, choices;
         rows.resize(kModeChoiceRows, {-5, -5, -5});
-        EXPECT_EQ(rows, TableRows());
+        for (const ModeChoice& row : ModeChoiceTable)
+            choices.push_back({row.width, row.height, row.bitPerPixel});
+        EXPECT_EQ(rows, choices);
     }
 }
 
-// Values any program may have written are read unchecked: shorter data replaces the low bytes only,
-// longer data is a failed read, a text that fills its field ends in a zero.
+// Short data replaces low bytes only, longer data is a failed read, a text that fills its field ends in a zero.
 TEST(SettingsStore, StoredDataIsTakenAsItIs)
 {
     DeleteSettingsKey();
@@ -110,16 +96,16 @@ TEST(SettingsStore, StoredDataIsTakenAsItIs)
     DeleteSettingsKey();
 }
 
-// A failed open or create skips only its own pass, a failed write or read only its value; a denied
-// probe is a first run, a key without values is not; every key opened is closed.
+// A failed open or create skips only its pass, a failed write or read its value; every key opened is closed.
 TEST(SettingsStore, EachFailureSkipsOnlyItsOwnPassOrValue)
 {
     const struct {
         int kind;
         unsigned n;
         size_t firstRun, saved, height;  // values stored by a first run and by Save; HEIGHT by the first run
-    } writes[] = {{kOpen, 0, 0, 20, 0},  // a key there without values: not a first run
-                  {kOpen, 1, 16, 20, 1}, {kCreate, 1, 5, 6, 0}, {kCreate, 2, 11, 14, 1}, {kSet, 3, 15, 19, 0}};  // the third is HEIGHT
+    } writes[] = {{kOpen, 0, 0, 20, 0},                         // a key there without values: not a first run
+                  {kOpen, 1, 16, 20, 1},                        // a denied probe: a first run
+                  {kCreate, 1, 5, 6, 0}, {kCreate, 2, 11, 14, 1}, {kSet, 3, 15, 19, 0}};  // the third set is HEIGHT
     for (const auto& c : writes) {
         DeleteSettingsKey();
         if (c.kind == kOpen)  // there, but the probe is denied

@@ -1,5 +1,4 @@
-// The setup dialog from its real template under Wine: what initialisation shows, what each control
-// stores, device changes and the forty-row limit, Ok and Cancel, the icons and the centring.
+// The setup dialog from its real template under Wine.
 #include "app/mode_choice.h"
 #include "app/settings_store.h"
 #include "dialog/setup_dlg.h"
@@ -15,8 +14,7 @@ namespace {
 using Strings = std::vector<std::string>;
 std::string Row(int width, int height, int bits = 16) { return std::to_string(width) + " x " + std::to_string(height) + " x " + std::to_string(bits); }
 
-// The resolution lists of the hardware devices, table records 0, 2 and 3; only the second has
-// 640 x 480 x 16, the third forty-one modes to list.
+// The resolution lists of the hardware devices (records 0, 2, 3): only the second has 640 x 480 x 16, the third 41 modes.
 const Strings kLists[3] = {{"720 x 480 x 16", "800 x 600 x 16", "1024 x 768 x 16", "1280 x 960 x 16", "1280 x 1024 x 16"},
                            {"600 x 480 x 16", "640 x 480 x 16", "1600 x 1200 x 16"},
                            [] {
@@ -44,8 +42,7 @@ std::vector<Strings> Listed(const Strings& list, size_t more = 1)  // what Shown
     return listed;
 }
 
-// A stored record with the sixteen numbers from isFullScreenMode to digitalBitsType; the device name
-// has bytes after its terminator that are not zero, the provider name fills its field.
+// A stored record with these sixteen numbers, bytes after the device name's terminator, a provider name filling its field.
 SetupSettings Stored(const std::vector<int32_t>& numbers)
 {
     SetupSettings s{};
@@ -107,9 +104,8 @@ protected:
 
 }  // namespace
 
-// Initialisation shows the stored record and changes only the stored device's rows. Ok takes device and
-// mode afresh from the lists (-1 where none is selected, a row the device lacks as in a device change)
-// and the trackbars, and stores twenty values, texts terminated, other values kept. Icons, centring.
+// Initialisation shows the stored record and changes nothing but rows; Ok takes device, mode (-1: none) and trackbars
+// afresh and stores twenty values, other values kept. Icons, centring.
 TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
 {
     const struct {
@@ -141,7 +137,7 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
             RECT rc, work;  // centred on the work area
             GetWindowRect(d.m_hWnd, &rc), SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
             EXPECT_LE(std::abs(rc.left + rc.right - work.left - work.right) + std::abs(rc.top + rc.bottom - work.top - work.bottom), 2);
-            EndWith(VK_RETURN);
+            PostMessageA(d.m_hWnd, WM_COMMAND, IDOK, 0);
         }));
         SetupSettings expected = Stored(c.stored);
         expected.deviceCnt = expected.modeCnt = -1;
@@ -157,9 +153,8 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
     }
 }
 
-// Each control stores at once its own field and no other byte. A device change rebuilds the list and
-// its rows (forty at most) and keeps the row, or chooses and stores its 640 x 480 x 16, else its first.
-// A trackbar moved by keyboard stores nothing before Ok; Cancel stores nothing.
+// Each control stores at once its own field and no other byte; a device change rebuilds list and rows (forty at most)
+// and keeps the row, else takes its 640 x 480 x 16, else its first. Keyboard on a trackbar and Cancel store nothing.
 TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
 {
     enum Action { Press, Click, Drag };
@@ -211,7 +206,7 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
         Key(d.m_sldTexture.m_hWnd, VK_END);
         EXPECT_EQ((std::vector<int>{2, 2}), (std::vector<int>{d.m_sldSprite.GetPos(), d.m_sldTexture.GetPos()}));
         ExpectSettings(expected, "keyboard on the trackbars");
-        EndWith(VK_ESCAPE);
+        PostMessageA(d.m_hWnd, WM_COMMAND, IDCANCEL, 0);
     }));
     EXPECT_EQ(21u, stored.size());
     EXPECT_EQ(stored, ReadSettingsKey());

@@ -86,11 +86,8 @@ protected:
 
 }  // namespace
 
-// Driver by driver, device by device, each with the modes it can render, sorted as unsigned values,
-// and the last 640 x 480 x 16 as its default; the filter sees each candidate after the software rule;
-// only accepted records hold storage. No device: no driver, or drivers refusing DirectDraw or
-// Direct3D 7. None accepted: a software device off the primary driver, a driver without modes. Past
-// the twentieth, devices are counted only.
+// Records in driver and device order with their renderable modes sorted unsigned, the last 640 x 480 x 16 the default;
+// the result codes; past the twentieth, devices are only counted.
 TEST_F(DisplayEnumerationTest, RecordsResultCodesAndTheTwentyRecordCap)
 {
     const std::string long45 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrs";
@@ -164,8 +161,7 @@ TEST_F(DisplayEnumerationTest, RecordsResultCodesAndTheTwentyRecordCap)
     EXPECT_EQ(nullptr, Record(4).modes) << "the last device, rejected, holds no storage";
 }
 
-// Every allocation of a run, the filter's included, is refused in turn: the run stops, keeps only
-// whole records, releases every interface and leaks nothing.
+// Each allocation of a run refused in turn: it stops with whole records only, every interface released, nothing leaked.
 TEST_F(DisplayEnumerationTest, RunningOutOfMemoryStopsWithCompleteRecords)
 {
     DriverScript primary{"Primary"}, secondary{"Secondary", 6};
@@ -173,8 +169,7 @@ TEST_F(DisplayEnumerationTest, RunningOutOfMemoryStopsWithCompleteRecords)
     primary.devices = {MakeDevice("P0", kHardware, DDBD_16, 0x11), MakeDevice("P1", kSoftware, DDBD_16, 0x12)};
     secondary.modes = {MakeMode(1024, 768, 16), MakeMode(640, 480, 16)};
     secondary.devices = {MakeDevice("S0", kHardware, DDBD_16, 0x13), MakeDevice("S1", kHardware, DDBD_16, 0x14)};
-    // Allocations in order: 3 primary modes, P0 and its filter, P1 and its filter, 2 secondary
-    // modes, S0 and its filter, S1 and its filter. An incomplete mode list is offered to no device.
+    // Allocations: 3 primary modes, P0, its filter, P1, its filter, 2 secondary modes, S0, its filter, S1, its filter.
     const int64_t acceptedAfter[14] = {0, 0, 0, 0, 0, 1, 1, 2, 2, 2, 2, 3, 3, 4}, reportedAfter[14] = {0, 0, 0, 1, 1, 2, 2, 2, 2, 3, 3, 4, 4, 4};
     const Strings names = {"P0", "P1", "Secondary", "Secondary"}, modes[2] = {{"640x480x16", "800x600x16"}, {"640x480x16", "1024x768x16"}};
     for (size_t budget = 0; budget < 14; ++budget) {

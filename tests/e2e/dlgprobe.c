@@ -1,6 +1,5 @@
-/* Joins the Wine virtual desktop named by DLGPROBE_DESKTOP (FindWindow sees only the windows of its
- * own desktop), waits until the setup dialog shows, and prints the dialog's (as ID 0) and each
- * control's screen rectangle and text in UTF-8: ID LEFT TOP RIGHT BOTTOM TEXT. Exit status 3: no dialog. */
+/* In the Wine desktop DLGPROBE_DESKTOP (FindWindow sees only its own), waits for the setup dialog and prints
+ * its (ID 0) and each control's ID LEFT TOP RIGHT BOTTOM TEXT in UTF-8. Exit status 3: no dialog. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,5 +1,4 @@
-// The allocation tracker and its log through the replacement operators, on a scripted heap.
-// memory.log lands in the working directory, which ctest gives each run of its own.
+// The tracker through the replacement operators on a scripted heap; memory.log lands in ctest's working directory.
 #include "tracked.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +18,7 @@ const std::string kNotHeld = "Request to deallocate RAM that was never allocated
 const std::string kOutOfMemory = "Request for allocation failed. Out of memory.\r\n";
 constexpr std::size_t kUnitBlockBytes = sizeof(AllocationUnit) * kUnitsPerBlock, kStride = 65536;  // one chain
 
-// Refuses requests of `refuse` bytes and serves those of `arena` bytes from three arena slots in
-// turn, which keep their bytes when given back.
+// Refuses requests of `refuse` bytes; serves those of `arena` bytes from three arena slots in turn, kept when given back.
 struct {
     std::size_t refuse, arena;
     unsigned requests, unitBlocks, served, releases;
@@ -65,8 +63,7 @@ std::string Times(const std::string& line, int count) { return count > 0 ? line 
 using State = std::tuple<uint32_t, const void*, uint32_t, unsigned>;  // what a refusal must leave alone
 State TrackerState() { return State(allocationCounter, spareUnitList, CountTrackedBlocks(), heap.releases); }
 
-// A throwing and a non-throwing request while the heap refuses `heapRequest` bytes: bad_alloc with
-// its text and null, two numbers used, no record lost, nothing given back.
+// Both forms refused while the heap refuses `heapRequest` bytes: two numbers used, no record lost, nothing given back.
 void ExpectRefused(std::size_t size, std::size_t heapRequest = 0)
 {
     State before = TrackerState();
@@ -98,9 +95,7 @@ protected:
     }
 };
 
-// Sizes 0 (served as 1), 5 and 127 (every step of the fill), and 100 over-aligned, whose address lies
-// inside the body, here as far in as the alignment allows: guards and body when handed out and again,
-// written anew over scribbles, when given back.
+// Sizes 0 (served as 1), 5, 127 and 100 over-aligned as far into the body as allowed: guards and fill, again over scribbles.
 TEST_F(MemtrackTest, BlockBytesWhenHandedOutAndGivenBack)
 {
     EXPECT_NE(nullptr, FindAllocationUnit(g_staticInitBlock));
@@ -121,8 +116,7 @@ TEST_F(MemtrackTest, BlockBytesWhenHandedOutAndGivenBack)
                   std::make_pair(Bytes(arena, size + 32), heap.last));
     }
     EXPECT_EQ("\xCE\xFA\xED\xFE\xCE", Pattern(freshFillPattern, 5));
-    // A requester's file without its directories and its function, each cut to 39 characters, the
-    // rest of the field zero even where the record held a longer text before.
+    // Owner texts cut to 39 characters, the file without its directories, zero after them over a reused record's longer ones.
     ::operator delete(TrackedAllocate("C:\\src\\win/a_very_long_file_name_that_fills_the_field.cpp", 7, "Fn", 1, 8));
     const AllocationUnit* unit = FindAllocationUnit(TrackedAllocate("src/dir\\x/name.cpp", 7, nullptr, 1, 8));
     EXPECT_EQ(std::string("x/name.cpp").append(30, '\0') + std::string("??").append(38, '\0'),
@@ -131,8 +125,7 @@ TEST_F(MemtrackTest, BlockBytesWhenHandedOutAndGivenBack)
     EXPECT_EQ("<none>", Log());
 }
 
-// A unit block is asked for only when every record is in use, a refused one is tried again by the
-// next request, and the record released last is the next one used.
+// A unit block only when every record is in use, a refused one tried again; the record released last is used next.
 TEST_F(MemtrackTest, UnitBlocksAndSpareRecords)
 {
     std::vector<void*> drained;
@@ -153,9 +146,7 @@ TEST_F(MemtrackTest, UnitBlocksAndSpareRecords)
     EXPECT_EQ(Times("Unable to allocate RAM for internal memory tracking data\r\n", 2), Log());
 }
 
-// An address the tracker does not hold is one line of the log and changes nothing. Three bodies 65536
-// bytes apart share a chain, newest first: with the middle or the first one released, the other two
-// stay linked and findable.
+// An address not held is one log line and changes nothing; bodies sharing a chain stay linked when another goes.
 TEST_F(MemtrackTest, ReleasesOfAddressesNotHeldAndOfBlocksSharingAChain)
 {
     unsigned char* body = static_cast<unsigned char*>(::operator new(32));
@@ -189,8 +180,7 @@ TEST_F(MemtrackTest, ReleasesOfAddressesNotHeldAndOfBlocksSharingAChain)
     }
 }
 
-// Numbers run in request order, refused requests using theirs; a new-handler is called until the heap
-// serves, and its bad_alloc ends the non-throwing form with null.
+// Numbers in request order, refused ones too; the new-handler runs until the heap serves or it throws.
 TEST_F(MemtrackTest, NumbersTheNewHandlerAndRefusedRequests)
 {
     static int handlerCalls;
@@ -208,8 +198,7 @@ TEST_F(MemtrackTest, NumbersTheNewHandlerAndRefusedRequests)
     for (int i = 0; i < 4; ++i)
         numbers[i] = FindAllocationUnit(blocks[i])->allocationNumber - before, ::operator delete(blocks[i]);
     EXPECT_EQ(std::make_tuple(1u, 2u, 3u, 6u), std::make_tuple(numbers[0], numbers[1], numbers[2], numbers[3]));
-    // A refused padded block loses no record. Sizes whose padding does not fit 32 bits never reach
-    // the heap, nor cut down to fit; the largest that fits does.
+    // A refused padded block loses no record; sizes whose padding does not fit 32 bits never reach the heap.
     ExpectRefused(200, 200 + 32);
     const unsigned requests = heap.requests;
     for (uint64_t size : {uint64_t(kMaxReportedSize) + 1, uint64_t(0xFFFFFFFFu), (uint64_t(1) << 32) + 5})
@@ -230,8 +219,7 @@ TEST_F(MemtrackTest, NumbersTheNewHandlerAndRefusedRequests)
     EXPECT_EQ(Times(kOutOfMemory, sizeof(std::size_t) > 4 ? 14 : 12 + 2 * 64), Log());
 }
 
-// The first failure of a run replaces the file an earlier run left; a run without failures leaves it.
-// Where no file can be made, a failure is not written and the tracker carries on.
+// A run's first failure replaces an earlier run's file, a run without failures leaves it; no file, no line, no stop.
 TEST_F(MemtrackTest, EachRunWithFailuresStartsAFreshFileAndOneWithoutLeavesItAlone)
 {
     EXPECT_TRUE(g_logResetPendingAtStart);

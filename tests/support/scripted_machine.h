@@ -1,6 +1,5 @@
-// DirectDraw drivers scripted behind the real IDirectDraw7 and IDirect3D7 interfaces. Like the
-// platform they refuse arguments other than the program's, and scribble over each buffer once its
-// callback returns, so that only copies survive. They allocate nothing while they enumerate.
+// Scripted drivers behind the real IDirectDraw7 and IDirect3D7: they refuse arguments other than the program's,
+// scribble over each buffer once its callback returns, and allocate nothing while they enumerate.
 #pragma once
 
 #include "display/direct_draw_entry.h"
@@ -29,7 +28,7 @@ struct DriverScript {
 
 inline GUID MakeGuid(uint32_t n) { return {n, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, BYTE(n)}}; }
 
-// What GetCaps writes: the HAL's and the HEL's differ, and so do the drivers', up to the last field.
+// What GetCaps writes: HAL and HEL differ, and so do the drivers, up to the last field.
 inline DDCAPS MakeCaps(const DriverScript& driver, bool hal)
 {
     DDCAPS caps{};

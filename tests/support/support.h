@@ -1,5 +1,4 @@
-// Shared by the Windows tests: the settings key read and written directly in the test prefix's registry,
-// hand-filled device tables, and a runner that acts inside a modal dialog as a player would.
+// The settings key read and written directly, hand-filled device tables, and a player acting inside a modal dialog.
 #pragma once
 
 #include "app/registry.h"
@@ -67,8 +66,7 @@ struct DeviceTable {
     std::vector<std::vector<DDSURFACEDESC2>> modes;
 };
 
-// Calls `run`, which shows a modal dialog; `steps` runs once the dialog takes input and must end it.
-// Thread timers come through the modal loop; two seconds after the steps a dialog still open is ended.
+// `steps` runs from a thread timer once run's modal dialog takes input, and must end it; else it ends two seconds later.
 inline std::function<void()> g_dialogSteps;
 inline UINT_PTR g_dialogTimer;
 inline void CALLBACK DialogTimer(HWND, UINT, UINT_PTR, DWORD)
@@ -91,16 +89,12 @@ inline INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::functio
     return result;
 }
 
-// A key pressed on a control, which then has the focus; Enter and Escape are posted.
-inline void Key(HWND control, WPARAM key, bool post = false)
+// A key pressed on a control, which then has the focus.
+inline void Key(HWND control, WPARAM key)
 {
     const LPARAM down = 1 | LPARAM(MapVirtualKeyA(UINT(key), 0)) << 16, up = down | LPARAM(0xC0000000u);
-    if (post)
-        PostMessageA(control, WM_KEYDOWN, key, down), PostMessageA(control, WM_KEYUP, key, up);
-    else
-        SetFocus(control), SendMessageA(control, WM_KEYDOWN, key, down), SendMessageA(control, WM_KEYUP, key, up);
+    SetFocus(control), SendMessageA(control, WM_KEYDOWN, key, down), SendMessageA(control, WM_KEYUP, key, up);
 }
-inline void EndWith(WPARAM key) { Key(GetFocus(), key, true); }
 
 // Moves a trackbar to `position` and lets go, as the end of a drag with the mouse tells its dialog.
 inline void DragThumb(HWND trackbar, int position)
