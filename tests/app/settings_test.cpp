@@ -9,9 +9,6 @@ namespace {
 
 using Rows = std::vector<std::vector<int32_t>>;
 
-// The sixteen numbers from isFullScreenMode to digitalBitsType, in declaration order.
-std::vector<int32_t> Numbers(const SetupSettings& s) { return std::vector<int32_t>(&s.isFullScreenMode, &s.isFullScreenMode + 16); }
-
 const char kFullWidthName[] = "A name that fills all forty bytes: 40 ch";
 
 // The real registry, where call n (from 1) of a kind fails when fail[kind] is n; it counts the keys left open.
@@ -66,8 +63,7 @@ TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
             std::memcpy(expected.deviceName, kFullWidthName, 39);
             expected.deviceName[39] = 0, expected.guidDevice = MakeGuid(0x41), expected.guidDriver = MakeGuid(0x61);
         }
-        EXPECT_EQ(numbers, Numbers(s));
-        EXPECT_EQ(0, std::memcmp(&expected, &s, sizeof s)) << "texts or GUIDs";
+        ExpectSettings(expected, s, "case " + std::to_string(&c - cases));
         Rows rows = c.rows, choices;
         rows.resize(kModeChoiceRows, {-5, -5, -5});
         for (const ModeChoice& row : ModeChoiceTable)
@@ -89,8 +85,8 @@ TEST(SettingsStore, StoredDataIsTakenAsItIs)
     std::memset(&s, 0xa5, sizeof s);
     ReadStoredSettings(s);
     const int32_t kept = int32_t(0xa5a5a5a5);
-    EXPECT_EQ((std::vector<int32_t>{kept, int32_t(0xa5a50031), int32_t(0xa5a51234), kept, kept, 7, kept, kept, 2, 2, 2, 1}),
-              std::vector<int32_t>(&s.isFullScreenMode, &s.isFullScreenMode + 12));
+    EXPECT_EQ((std::vector<int32_t>{kept, int32_t(0xa5a50031), int32_t(0xa5a51234), kept, kept, 7, kept, kept, 2, 2, 2, 1, kept, kept, kept, kept}),
+              Numbers(s));
     EXPECT_EQ(std::string(39, 'D'), s.deviceName);
     EXPECT_EQ(std::string("A\0\xa5", 3), std::string(s.providerName, 3));  // the registry adds the missing zero
     DeleteSettingsKey();

@@ -123,10 +123,9 @@ TEST_F(DisplayEnumerationTest, RecordsResultCodesAndTheTwentyRecordCap)
         EXPECT_EQ(c.result, Run(machine));
         EXPECT_EQ((std::vector<uint32_t>{c.reported, c.accepted, uint32_t(live_ + c.accepted), c.filtered}),
                   (std::vector<uint32_t>{GetReportedDeviceCount(), GetAcceptedDeviceCount(), CountTrackedBlocks(), uint32_t(g_filterCalls)}));
-        if (c.accepted == 20) {  // the twentieth device is the eighth of the second driver
+        if (c.accepted == 20)  // the twentieth device is the eighth of the second driver
             EXPECT_EQ((std::make_pair(true, Strings{"640x480x16", "1024x768x16"})),
                       std::make_pair(Same(MakeGuid(0xd0000023u), Record(19).deviceGuidValue), Modes(Record(19))));
-        }
     }
     EXPECT_EQ(Filter, g_displayDeviceTable.filter);
     ASSERT_EQ(4u, GetAcceptedDeviceCount());
@@ -139,10 +138,8 @@ TEST_F(DisplayEnumerationTest, RecordsResultCodesAndTheTwentyRecordCap)
                               {"640x480x24"}, {"640x480x16", "800x600x16"}, {"640x480x16", "640x480x32", "800x600x16"}};
     for (uint32_t i = 0; i < 4; ++i) {
         const DisplayDeviceRecord& record = Record(i);
-        const bool secondaryDriver = driverOf[i] == &secondary;
-        DDSURFACEDESC2 defaultMode{};
-        if (i != 1)  // no usable 640 x 480 x 16: still accepted, with no default
-            defaultMode = record.modes[defaultIndex[i]];
+        const bool secondaryDriver = i >= 2;  // no usable 640 x 480 x 16 on record 1: still accepted, with no default
+        const DDSURFACEDESC2 defaultMode = i == 1 ? DDSURFACEDESC2{} : record.modes[defaultIndex[i]];
         const AllocationUnit* block = FindAllocationUnit(record.modes);  // room for every mode the driver reported
         using V = std::vector<int64_t>;
         EXPECT_EQ((V{isHardware[i], 1, 1, 1, 1, 1, 1, 1, windowed[i], windowed[i], stereo[i], defaultIndex[i], 1,

@@ -36,6 +36,14 @@ inline StoredKey ReadSettingsKey()  // empty without the key
     return values;
 }
 
+// The sixteen numbers from isFullScreenMode to digitalBitsType, then texts and GUIDs as bytes.
+inline std::vector<int32_t> Numbers(const SetupSettings& s) { return {&s.isFullScreenMode, &s.isFullScreenMode + 16}; }
+inline void ExpectSettings(const SetupSettings& expected, const SetupSettings& actual, const std::string& context)
+{
+    EXPECT_EQ(Numbers(expected), Numbers(actual)) << context;
+    EXPECT_EQ(0, std::memcmp(&expected, &actual, sizeof expected)) << context << ": texts or GUIDs";
+}
+
 inline void DeleteSettingsKey() { RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH); }
 
 inline void PutSettingsValue(const char* name, DWORD type, const std::string& bytes)
