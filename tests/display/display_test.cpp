@@ -1,27 +1,33 @@
 // Enumeration against scripted DirectDraw drivers; mode storage observed and refused through the tracker.
 #include "display/display_enumeration.h"
-#include "tracked.h"
+#include "memtrack/tracker.h"
 #include "scripted_machine.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace {
 
 constexpr DWORD kHardware = D3DDEVCAPS_HWRASTERIZATION, kSoftware = D3DDEVCAPS_FLOATTLVERTEX;
 using Strings = std::vector<std::string>;
 
-// Tracked blocks past the budget are refused; the tracker's own record blocks are always served.
+// Counts the blocks the heap holds for tracked ones and refuses those past the budget; the tracker's record blocks,
+// never given back, are always served.
 size_t g_budget;
+long g_live;
 TrackerHeap g_heap;
-void* RefusingAllocate(size_t size)
+void* CountingAllocate(size_t size)
 {
-    if (size != kUnitsPerBlock * sizeof(AllocationUnit) && g_budget-- == 0)
+    if (size == kUnitsPerBlock * sizeof(AllocationUnit))
+        return g_heap.allocate(size);
+    if (g_budget-- == 0)
         return g_budget = 0, nullptr;
-    return g_heap.allocate(size);
+    return ++g_live, g_heap.allocate(size);
 }
+void CountingRelease(void* block) { --g_live, g_heap.release(block); }
 
 template <class T>
 bool Same(const T& expected, const T& actual) { return std::memcmp(&expected, &actual, sizeof(T)) == 0; }
@@ -53,17 +59,16 @@ protected:
     {
         ResetDisplayDeviceTable();
         std::filesystem::remove("memory.log");
+        g_heap = std::exchange(trackerHeap, {CountingAllocate, CountingRelease}), g_budget = SIZE_MAX;
     }
     // The exit step gives back every block of the mode storage, none twice (a line of the log).
     void TearDown() override
     {
-        std::vector<const void*> blocks;
-        for (uint32_t i = 0; i < GetAcceptedDeviceCount(); ++i)
-            blocks.push_back(Record(i).modes);
+        const long live = g_live - long(GetAcceptedDeviceCount());
         FreeDisplayDeviceModes();
-        for (const void* block : blocks)
-            EXPECT_EQ(nullptr, FindAllocationUnit(block)) << "mode storage left at " << block;
+        EXPECT_EQ(live, g_live) << "mode storage left";
         EXPECT_TRUE(refused_ || !std::filesystem::exists("memory.log"));
+        trackerHeap = g_heap;
         ResetDisplayDeviceTable();
         SetDirectDrawEntry(nullptr);
     }
@@ -72,15 +77,13 @@ protected:
     {
         g_filterCalls = 0;
         SetDirectDrawEntry(&machine);
-        live_ = CountTrackedBlocks();
-        g_heap = trackerHeap, g_budget = budget, refused_ |= budget != SIZE_MAX;
-        trackerHeap.allocate = RefusingAllocate;
+        live_ = g_live, g_budget = budget, refused_ |= budget != SIZE_MAX;
         const int32_t result = EnumerateDisplayDevices(Filter);
-        trackerHeap = g_heap;
+        g_budget = SIZE_MAX;
         EXPECT_TRUE(machine.AllReleased());
         return result;
     }
-    size_t live_ = 0;  // tracked blocks before the last run
+    long live_ = 0;  // tracked blocks before the last run
     bool refused_ = false;
 };
 
@@ -122,10 +125,11 @@ TEST_F(DisplayEnumerationTest, RecordsResultCodesAndTheTwentyRecordCap)
         ScriptedMachine machine(c.drivers);
         EXPECT_EQ(c.result, Run(machine));
         EXPECT_EQ((std::vector<uint32_t>{c.reported, c.accepted, uint32_t(live_ + c.accepted), c.filtered}),
-                  (std::vector<uint32_t>{GetReportedDeviceCount(), GetAcceptedDeviceCount(), CountTrackedBlocks(), uint32_t(g_filterCalls)}));
-        if (c.accepted == 20)  // the twentieth device is the eighth of the second driver
+                  (std::vector<uint32_t>{GetReportedDeviceCount(), GetAcceptedDeviceCount(), uint32_t(g_live), uint32_t(g_filterCalls)}));
+        if (c.accepted == 20) {  // the twentieth device is the eighth of the second driver
             EXPECT_EQ((std::make_pair(true, Strings{"640x480x16", "1024x768x16"})),
                       std::make_pair(Same(MakeGuid(0xd0000023u), Record(19).deviceGuidValue), Modes(Record(19))));
+        }
     }
     EXPECT_EQ(Filter, g_displayDeviceTable.filter);
     ASSERT_EQ(4u, GetAcceptedDeviceCount());
@@ -170,17 +174,17 @@ TEST_F(DisplayEnumerationTest, RunningOutOfMemoryStopsWithCompleteRecords)
     const int64_t acceptedAfter[14] = {0, 0, 0, 0, 0, 1, 1, 2, 2, 2, 2, 3, 3, 4}, reportedAfter[14] = {0, 0, 0, 1, 1, 2, 2, 2, 2, 3, 3, 4, 4, 4};
     const Strings names = {"P0", "P1", "Secondary", "Secondary"}, modes[2] = {{"640x480x16", "800x600x16"}, {"640x480x16", "1024x768x16"}};
     for (size_t budget = 0; budget < 14; ++budget) {
-        ResetDisplayDeviceTable();
         ScriptedMachine machine({primary, secondary});
         const int64_t result = Run(machine, budget), accepted = acceptedAfter[budget], reported = reportedAfter[budget];
         ASSERT_EQ((std::vector<int64_t>{reported == 0 ? DEVICE_ENUM_NO_DEVICE : accepted == 0 ? DEVICE_ENUM_NONE_ACCEPTED : 0, budget < 13,
                                         reported, accepted, int64_t(live_) + accepted, 0, 0, budget < 7 ? 0 : 1}),
                   (std::vector<int64_t>{result, DisplayEnumerationRanOutOfMemory(), GetReportedDeviceCount(), GetAcceptedDeviceCount(),
-                                        CountTrackedBlocks(), Record(accepted).modes != nullptr, Record(accepted).modeCount, machine.drivers[1]->created}))
+                                        g_live, Record(accepted).modes != nullptr, Record(accepted).modeCount, machine.drivers[1]->created}))
             << "budget " << budget << "; the secondary driver is opened only after the primary one's run";
         for (uint32_t i = 0; i < accepted; ++i)
             EXPECT_EQ(names[i] + " " + testing::PrintToString(modes[i / 2]), Record(i).name + (" " + testing::PrintToString(Modes(Record(i)))));
         FreeDisplayDeviceModes();
-        EXPECT_EQ(live_, CountTrackedBlocks());
+        ResetDisplayDeviceTable();
+        EXPECT_EQ(live_, g_live);
     }
 }
