@@ -10,6 +10,7 @@ namespace {
 using Rows = std::vector<std::vector<int32_t>>;
 
 const char kFullWidthName[] = "A name that fills all forty bytes: 40 ch";
+const int32_t kept = int32_t(0xa5a5a5a5);  // a byte pattern left alone
 
 // The real registry, where call n (from 1) of a kind fails when fail[kind] is n; it counts the keys left open.
 enum { kOpen, kCreate, kQuery, kSet };
@@ -31,7 +32,6 @@ struct FaultyRegistry final : SettingsRegistry {
 // The first hardware device supplies name, GUIDs and rows; the default row is its last 640 x 480 x 16, never 640 x 400.
 TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
 {
-    const int32_t kept = int32_t(0xa5a5a5a5);
     const struct {
         std::vector<std::pair<bool, std::vector<DDSURFACEDESC2>>> devices;  // hardware?, modes; the second supplies
         Rows rows;                                                           // written from row 0
@@ -84,12 +84,10 @@ TEST(SettingsStore, StoredDataIsTakenAsItIs)
     SetupSettings s;
     std::memset(&s, 0xa5, sizeof s);
     ReadStoredSettings(s);
-    const int32_t kept = int32_t(0xa5a5a5a5);
     EXPECT_EQ((std::vector<int32_t>{kept, int32_t(0xa5a50031), int32_t(0xa5a51234), kept, kept, 7, kept, kept, 2, 2, 2, 1, kept, kept, kept, kept}),
               Numbers(s));
     EXPECT_EQ(std::string(39, 'D'), s.deviceName);
     EXPECT_EQ(std::string("A\0\xa5", 3), std::string(s.providerName, 3));  // the registry adds the missing zero
-    DeleteSettingsKey();
 }
 
 // A failed open or create skips only its pass, a failed write or read its value; every key opened is closed.
@@ -143,5 +141,4 @@ TEST(SettingsStore, EachFailureSkipsOnlyItsOwnPassOrValue)
         EXPECT_EQ(c.numbers, Numbers(s)) << c.n;
         EXPECT_EQ((std::vector<size_t>{20, 0}), (std::vector<size_t>{ReadSettingsKey().size(), size_t(registry.openKeys)}));
     }
-    DeleteSettingsKey();
 }

@@ -19,22 +19,22 @@ const Strings kLists[3] = {{"720 x 480 x 16", "800 x 600 x 16", "1024 x 768 x 16
                            {"600 x 480 x 16", "640 x 480 x 16", "1600 x 1200 x 16"},
                            [] { Strings rows(40); for (int i = 0; i < 40; ++i) rows[i] = Row(656 + 16 * i, 480 + i); return rows; }()};
 
-// The items of a list and, as texts, the mode-choice rows as far as it goes and `more` after them.
-std::vector<Strings> Shown(HWND list, size_t more = 1)
+Strings Items(HWND list)
 {
-    std::vector<Strings> shown(2);
+    Strings items;
     char text[64];
     for (int i = 0, count = int(SendMessageA(list, CB_GETCOUNT, 0, 0)); i < count; ++i)
-        shown[0].push_back(SendMessageA(list, CB_GETLBTEXT, i, LPARAM(text)) > 0 ? text : "");
-    for (size_t i = 0; i < shown[0].size() + more && i < kModeChoiceRows; ++i)
-        shown[1].push_back(Row(ModeChoiceTable[i].width, ModeChoiceTable[i].height, ModeChoiceTable[i].bitPerPixel));
-    return shown;
+        items.push_back(SendMessageA(list, CB_GETLBTEXT, i, LPARAM(text)) > 0 ? text : "");
+    return items;
 }
-std::vector<Strings> Listed(const Strings& list, size_t more = 1)  // what Shown gives over rows no device had
+// The resolution list's items, which the mode-choice rows must hold, followed by `more` rows that no device had.
+Strings Shown(HWND list, size_t more = 1)
 {
-    std::vector<Strings> listed{list, list};
-    listed[1].resize(std::min<size_t>(list.size() + more, kModeChoiceRows), "-1 x -2 x 94");
-    return listed;
+    const Strings items = Items(list);
+    for (size_t i = 0; i < items.size() + more && i < kModeChoiceRows; ++i)
+        EXPECT_EQ(i < items.size() ? items[i] : "-1 x -2 x 94",
+                  Row(ModeChoiceTable[i].width, ModeChoiceTable[i].height, ModeChoiceTable[i].bitPerPixel)) << "row " << i;
+    return items;
 }
 
 // A stored record with these sixteen numbers, bytes after the device name's terminator, a provider name filling its field.
@@ -78,7 +78,6 @@ protected:
         --g_displayDeviceTable.acceptedDeviceCount;
         DeleteSettingsKey();
     }
-    void TearDown() override { DeleteSettingsKey(); }
     // DoModal of a CSetupDlg over the stored record, with rows no device has; `steps` must end it.
     static INT_PTR Run(const SetupSettings& stored, const std::function<void(CSetupDlg&)>& steps)
     {
@@ -92,15 +91,12 @@ protected:
 
 }  // namespace
 
-// Initialisation shows the stored record and changes nothing but rows; Ok takes device, mode (-1: none) and trackbars
-// afresh and stores twenty values, other values kept. Icons, centring.
+// Initialisation shows the stored record and changes nothing; Ok takes device, mode (-1: none) and trackbars afresh.
 TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
 {
     const struct {
         std::vector<int32_t> stored;
-        // device, resolution, sound mode, speaker, frequency, sound bits, channels; VooDoo3, lightmap,
-        // full screen, fog; sprite, texture
-        std::vector<int> shown;
+        std::vector<int> shown;  // seven lists, four check boxes, two trackbars
         int okRow;
     } cases[] = {{{1, 1234, 567, 24, 1, 2, 0, 1, 0, 2, 1, 0, 0, 1, 2, 0}, {1, 2, 0, 1, 2, 0, 1, 0, 1, 1, 0, 0, 2}, 2},
                  {{0, 1234, 567, 24, 3, 0, 1, 1, 5, -3, 3, 1, 7, -1, 3, 2}, {-1, -1, -1, -1, -1, -1, -1, 1, 1, 0, 1, 2, 0}, -1},
@@ -108,16 +104,12 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
     for (const auto& c : cases) {
         PutSettingsValue("OTHER", REG_DWORD, "\1\2\3\4");
         EXPECT_EQ(IDOK, Run(Stored(c.stored), [&](CSetupDlg& d) {
-            std::vector<int> shown;
-            for (CComboBox* list : {&d.m_cbDevice, &d.m_cbResolution, &d.m_cbSoundMode, &d.m_cbSpeaker, &d.m_cbFrequency,
-                                    &d.m_cbSoundBits, &d.m_cbChannels})
-                shown.push_back(list->GetCurSel());
-            for (CButton* box : {&d.m_chkVoodoo, &d.m_chkLightmap, &d.m_chkFullScreen, &d.m_chkFog})
-                shown.push_back(box->GetCheck());
-            shown.insert(shown.end(), {d.m_sldSprite.GetPos(), d.m_sldTexture.GetPos()});
-            EXPECT_EQ(c.shown, shown);
-            EXPECT_EQ((Strings{"Primary HAL", "Secondary HAL", "Many HAL"}), Shown(d.m_cbDevice.m_hWnd)[0]);
-            EXPECT_EQ(Listed(c.shown[0] < 0 ? Strings{} : kLists[c.shown[0]]), Shown(d.m_cbResolution.m_hWnd));
+            EXPECT_EQ(c.shown, (std::vector<int>{d.m_cbDevice.GetCurSel(), d.m_cbResolution.GetCurSel(), d.m_cbSoundMode.GetCurSel(),
+                                                 d.m_cbSpeaker.GetCurSel(), d.m_cbFrequency.GetCurSel(), d.m_cbSoundBits.GetCurSel(),
+                                                 d.m_cbChannels.GetCurSel(), d.m_chkVoodoo.GetCheck(), d.m_chkLightmap.GetCheck(),
+                                                 d.m_chkFullScreen.GetCheck(), d.m_chkFog.GetCheck(), d.m_sldSprite.GetPos(), d.m_sldTexture.GetPos()}));
+            EXPECT_EQ((Strings{"Primary HAL", "Secondary HAL", "Many HAL"}), Items(d.m_cbDevice.m_hWnd));
+            EXPECT_EQ(c.shown[0] < 0 ? Strings{} : kLists[c.shown[0]], Shown(d.m_cbResolution.m_hWnd));
             ExpectSettings(Stored(c.stored), g_setupSettings, "shown");
             const LRESULT icon = LRESULT(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP_ICON)));
             EXPECT_EQ((std::vector<LRESULT>{icon, icon, icon}), (std::vector<LRESULT>{d.SendMessage(WM_QUERYDRAGICON),
@@ -137,12 +129,11 @@ TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
         EXPECT_EQ((std::vector<std::string>{"21", Dword(expected.modeCnt), Value(REG_DWORD, "\1\2\3\4", 4),
                                             Value(REG_SZ, (std::string(1023, 'p') + '\0').data(), 1024)}),
                   (std::vector<std::string>{std::to_string(key.size()), key["MODECNT"], key["OTHER"], key["PROVIDERNAME"]}));
-        DeleteSettingsKey();
     }
 }
 
-// Each control stores at once its own field and no other byte; a device change rebuilds list and rows (forty at most)
-// and keeps the row, else takes its 640 x 480 x 16, else its first. Keyboard on a trackbar and Cancel store nothing.
+// A device change rebuilds list and rows (forty at most) and keeps the row, else takes 640 x 480 x 16, else the first.
+// Keyboard on a trackbar and Cancel store nothing.
 TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
 {
     enum Action { Press, Click, Drag };
@@ -180,7 +171,7 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
             HWND control = GetDlgItem(d.m_hWnd, s.id);
             s.action == Drag ? DragThumb(control, s.argument) : s.action == Press ? Key(control, s.argument) : void(SendMessageA(control, BM_CLICK, 0, 0));
             s.field ? void(expected.*s.field = s.value) : Take(expected, device = s.value, s.row);
-            EXPECT_EQ(Listed(kLists[device], 0), Shown(d.m_cbResolution.m_hWnd, 0));
+            EXPECT_EQ(kLists[device], Shown(d.m_cbResolution.m_hWnd, 0));
             EXPECT_EQ(s.shownRow, d.m_cbResolution.GetCurSel());
             ExpectSettings(expected, g_setupSettings, "control " + std::to_string(s.id) + ", key " + std::to_string(s.argument));
         }

@@ -7,15 +7,13 @@
 
 #include <cstring>
 #include <filesystem>
-#include <utility>
 
 namespace {
 
 constexpr DWORD kHardware = D3DDEVCAPS_HWRASTERIZATION, kSoftware = D3DDEVCAPS_FLOATTLVERTEX;
 using Strings = std::vector<std::string>;
 
-// Counts the blocks the heap holds for tracked ones and refuses those past the budget; the tracker's record blocks,
-// never given back, are always served.
+// Counts the heap's blocks for tracked ones, refusing those past the budget; record blocks, never given back, are served.
 size_t g_budget;
 long g_live;
 TrackerHeap g_heap;
@@ -29,8 +27,7 @@ void* CountingAllocate(size_t size)
 }
 void CountingRelease(void* block) { --g_live, g_heap.release(block); }
 
-template <class T>
-bool Same(const T& expected, const T& actual) { return std::memcmp(&expected, &actual, sizeof(T)) == 0; }
+template <class T> bool Same(const T& expected, const T& actual) { return std::memcmp(&expected, &actual, sizeof(T)) == 0; }
 
 DisplayDeviceRecord& Record(uint32_t index) { return GetDisplayDeviceTable()[index]; }
 
@@ -59,7 +56,7 @@ protected:
     {
         ResetDisplayDeviceTable();
         std::filesystem::remove("memory.log");
-        g_heap = std::exchange(trackerHeap, {CountingAllocate, CountingRelease}), g_budget = SIZE_MAX;
+        g_heap = trackerHeap, trackerHeap = {CountingAllocate, CountingRelease}, g_budget = SIZE_MAX;
     }
     // The exit step gives back every block of the mode storage, none twice (a line of the log).
     void TearDown() override
@@ -75,8 +72,7 @@ protected:
     // With a budget, tracked allocations past that many are refused.
     int32_t Run(ScriptedMachine& machine, size_t budget = SIZE_MAX)
     {
-        g_filterCalls = 0;
-        SetDirectDrawEntry(&machine);
+        g_filterCalls = 0, SetDirectDrawEntry(&machine);
         live_ = g_live, g_budget = budget, refused_ |= budget != SIZE_MAX;
         const int32_t result = EnumerateDisplayDevices(Filter);
         g_budget = SIZE_MAX;
@@ -89,8 +85,7 @@ protected:
 
 }  // namespace
 
-// Records in driver and device order with their renderable modes sorted unsigned, the last 640 x 480 x 16 the default;
-// the result codes; past the twentieth, devices are only counted.
+// Records in driver and device order, renderable modes sorted unsigned, the last 640 x 480 x 16 the default; result codes.
 TEST_F(DisplayEnumerationTest, RecordsResultCodesAndTheTwentyRecordCap)
 {
     const std::string long45 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrs";

@@ -1,5 +1,4 @@
-// What the setup dialog's own tests leave to the framework: an exception from a handler, a missing
-// template, and the templates' 3D look.
+// What the setup dialog's own tests leave to the framework.
 #include "framework/framework.h"
 #include "res/resource.h"
 #include "support.h"
@@ -15,8 +14,7 @@ struct CBrokenDlg : CDialog {
 
 }  // namespace
 
-// An exception from a handler ends the dialog and leaves DoModal once the window is gone; a template
-// that does not exist ends it with -1.
+// An exception from a handler leaves DoModal once the window is gone; a template that does not exist ends it with -1.
 TEST(Framework, ExceptionEndsTheDialogAndIsRethrownAfterTheWindowIsGone)
 {
     EXPECT_EQ(-1, CDialog(299).DoModal());
@@ -33,8 +31,7 @@ TEST(Framework, ExceptionEndsTheDialogAndIsRethrownAfterTheWindowIsGone)
     }
 }
 
-// Both template forms reach the dialog manager with DS_3DLOOK when the look is on: the resource
-// itself, read-only, is copied.
+// Both template forms reach the dialog manager with DS_3DLOOK when the look is on, in a copy of the read-only resource.
 TEST(Framework, TheLookIsSetInBothTemplateForms)
 {
     const DWORD plain[3] = {WS_POPUP, 0, 0}, extended[4] = {0xffff0001, 0, WS_EX_APPWINDOW, WS_POPUP | DS_SETFONT};

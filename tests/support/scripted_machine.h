@@ -1,5 +1,4 @@
-// Scripted drivers behind the real IDirectDraw7 and IDirect3D7: they refuse arguments other than the program's,
-// scribble over each buffer once its callback returns, and allocate nothing while they enumerate.
+// Drivers behind the real interfaces: they refuse other arguments, scribble over buffers after callbacks, allocate nothing.
 #pragma once
 
 #include "display/direct_draw_entry.h"
@@ -63,8 +62,7 @@ struct CallbackText {
     char chars[256] = {};
 };
 
-#define UNSUPPORTED(method, ...) \
-    STDMETHOD(method)(__VA_ARGS__) override { return DDERR_UNSUPPORTED; }
+#define UNSUPPORTED(method, ...) STDMETHOD(method)(__VA_ARGS__) override { return DDERR_UNSUPPORTED; }
 
 // A driver's DirectDraw object and, inside it, its Direct3D object.
 struct ScriptedDriver final : IDirectDraw7 {
@@ -134,8 +132,7 @@ struct ScriptedDriver final : IDirectDraw7 {
     const DriverScript script;
     GUID guid = MakeGuid(script.guidNumber);
     bool releasedEarly = false;  // DirectDraw released while its Direct3D was still held
-    LONG refs = 0;
-    int created = 0;  // DirectDraw objects asked for
+    LONG refs = 0, created = 0;  // references, DirectDraw objects asked for
     void* modesContext = nullptr;
     Direct3D direct3D{*this};
 };

@@ -14,10 +14,7 @@
 #include <utility>
 
 // A value as "type:bytes", Dword(640) for the REG_DWORD 640; the settings key by name.
-inline std::string Value(DWORD type, const void* data, size_t size)
-{
-    return std::to_string(type) + ":" + std::string(static_cast<const char*>(data), size);
-}
+inline std::string Value(DWORD type, const void* data, size_t size) { return std::to_string(type) + ":" + std::string(static_cast<const char*>(data), size); }
 inline std::string Dword(int32_t value) { return Value(REG_DWORD, &value, 4); }
 using StoredKey = std::map<std::string, std::string>;
 
@@ -55,8 +52,7 @@ inline void PutSettingsValue(const char* name, DWORD type, const std::string& by
     RegCloseKey(key);
 }
 
-// Accepted records filled directly, emptied again on destruction. Record i has the device GUID
-// MakeGuid(0x40 + i) and the driver GUID MakeGuid(0x60 + i), but record 0 a zero one.
+// Accepted records filled directly; record i has device GUID MakeGuid(0x40 + i), driver GUID MakeGuid(0x60 + i) or zero.
 struct DeviceTable {
     DeviceTable() { ResetDisplayDeviceTable(); }
     ~DeviceTable() { ResetDisplayDeviceTable(); }
