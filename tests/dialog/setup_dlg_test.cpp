@@ -91,7 +91,7 @@ protected:
 
 }  // namespace
 
-// Initialisation shows the stored record and changes nothing; Ok takes device, mode (-1: none) and trackbars afresh.
+// Initialisation shows the stored record and changes no setting; Ok takes device, mode (-1: none) and trackbars afresh.
 TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
 {
     const struct {
@@ -169,7 +169,8 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsFieldAndCancelStoresNothing)
         int device = 0;
         for (const auto& s : steps) {
             HWND control = GetDlgItem(d.m_hWnd, s.id);
-            s.action == Drag ? DragThumb(control, s.argument) : s.action == Press ? Key(control, s.argument) : void(SendMessageA(control, BM_CLICK, 0, 0));
+            s.action == Drag    ? DragThumb(control, s.argument)
+            : s.action == Press ? Key(control, s.argument) : void(SendMessageA(control, BM_CLICK, 0, 0));
             s.field ? void(expected.*s.field = s.value) : Take(expected, device = s.value, s.row);
             EXPECT_EQ(kLists[device], Shown(d.m_cbResolution.m_hWnd, 0));
             EXPECT_EQ(s.shownRow, d.m_cbResolution.GetCurSel());
