@@ -86,6 +86,7 @@ TEST(SettingsStore, StoredDataIsTakenAsItIs)
     ReadStoredSettings(s);
     EXPECT_EQ((std::vector<int32_t>{kept, int32_t(0xa5a50031), int32_t(0xa5a51234), kept, kept, 7, kept, kept, 2, 2, 2, 1, kept, kept, kept, kept}),
               Numbers(s));
+    EXPECT_EQ(std::string(32, '\xa5'), std::string(reinterpret_cast<const char*>(&s.guidDevice), 32)) << "GUIDs not stored";
     EXPECT_EQ(std::string(39, 'D'), s.deviceName);
     EXPECT_EQ(std::string("A\0\xa5", 3), std::string(s.providerName, 3));  // the registry adds the missing zero
 }

@@ -6,7 +6,6 @@ import argparse, os, pathlib, re, shutil, struct, subprocess, sys, time, unittes
 DESKTOP = "TavelkinE2E"
 WINE_EXEC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "wine-exec")
 IDOK, IDC_VOODOO, IDC_LIGHTMAP, IDC_FULLSCREEN, IDC_SPRITE_DETAIL, IDC_FOG = 1, 1012, 1013, 1014, 1016, 1018
-ARGS = None
 
 
 def dword(value): return (4, struct.pack("<i", value))
