@@ -10,7 +10,7 @@ namespace {
 using Rows = std::vector<std::vector<int32_t>>;
 
 const char kFullWidthName[] = "A name that fills all forty bytes: 40 ch";
-const int32_t kept = int32_t(0xa5a5a5a5);  // a byte pattern left alone
+const int32_t kKept = int32_t(0xa5a5a5a5);  // a byte pattern left alone
 
 // The real registry, where call n (from 1) of a kind fails when fail[kind] is n; it counts the keys left open.
 enum { kOpen, kCreate, kQuery, kSet };
@@ -43,8 +43,8 @@ TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
                   MakeMode(800, 600, 15), MakeMode(800, 600, 16), MakeMode(800, 600, 16), MakeMode(0x80000000u, 1024, 16)}},
           {true, {MakeMode(1024, 768, 16)}}},
          {{640, 480, 16}, {640, 480, 16}, {720, 480, 16}, {800, 600, 16}, {800, 600, 16}, {int32_t(0x80000000u), 1024, 16}}, 1},
-        {{{false, {}}, {true, {MakeMode(800, 600, 16)}}}, {{800, 600, 16}}, kept},  // no 640 x 480 x 16
-        {{{false, {MakeMode(800, 600, 16)}}}, {{640, 480, 16}}, kept},  // no hardware device
+        {{{false, {}}, {true, {MakeMode(800, 600, 16)}}}, {{800, 600, 16}}, kKept},  // no 640 x 480 x 16
+        {{{false, {MakeMode(800, 600, 16)}}}, {{640, 480, 16}}, kKept},  // no hardware device
     };
     for (const auto& c : cases) {
         DeviceTable table;
@@ -56,7 +56,7 @@ TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
         SetupSettings expected = s;
         s.SetDefaults();
         const bool chosen = c.devices.size() > 1;
-        const std::vector<int32_t> numbers = {0, 640, 480, 16, chosen ? 0 : kept, c.modeCnt, 0, 1, 2, 2, 2, 1, 1, 0, 0, 0};
+        const std::vector<int32_t> numbers = {0, 640, 480, 16, chosen ? 0 : kKept, c.modeCnt, 0, 1, 2, 2, 2, 1, 1, 0, 0, 0};
         std::memcpy(&expected.isFullScreenMode, numbers.data(), 64);
         std::strncpy(expected.providerName, "No Provider", sizeof expected.providerName);  // the rest zero
         if (chosen) {  // the name cut to 39 characters and a terminator
@@ -84,7 +84,7 @@ TEST(SettingsStore, StoredDataIsTakenAsItIs)
     SetupSettings s;
     std::memset(&s, 0xa5, sizeof s);
     ReadStoredSettings(s);
-    EXPECT_EQ((std::vector<int32_t>{kept, int32_t(0xa5a50031), int32_t(0xa5a51234), kept, kept, 7, kept, kept, 2, 2, 2, 1, kept, kept, kept, kept}),
+    EXPECT_EQ((std::vector<int32_t>{kKept, int32_t(0xa5a50031), int32_t(0xa5a51234), kKept, kKept, 7, kKept, kKept, 2, 2, 2, 1, kKept, kKept, kKept, kKept}),
               Numbers(s));
     EXPECT_EQ(std::string(32, '\xa5'), std::string(reinterpret_cast<const char*>(&s.guidDevice), 32)) << "GUIDs not stored";
     EXPECT_EQ(std::string(39, 'D'), s.deviceName);

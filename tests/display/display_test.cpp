@@ -116,7 +116,7 @@ TEST_F(DisplayEnumerationTest, RecordsResultCodesAndTheTwentyRecordCap)
                  {{software}, DEVICE_ENUM_NONE_ACCEPTED, 1, 0, 0}, {{noModes}, DEVICE_ENUM_NONE_ACCEPTED, 1, 0, 1},
                  {{many[0], many[1]}, 0, 25, 20, 20}, {{primary, secondary}, 0, 7, 4, 6}};
     for (const auto& c : cases) {
-        ResetDisplayDeviceTable();
+        FreeDisplayDeviceModes(), ResetDisplayDeviceTable();  // the earlier case's storage given back
         ScriptedMachine machine(c.drivers);
         EXPECT_EQ(c.result, Run(machine));
         EXPECT_EQ((std::vector<uint32_t>{c.reported, c.accepted, uint32_t(live_ + c.accepted), c.filtered}),
