@@ -123,6 +123,14 @@ protected:
     static void* Opaque(const void* p) { return const_cast<void*>(*static_cast<const void* volatile*>(&p)); }
 };
 
+// The process's first failure, during static initialisation, replaces the file that an earlier run left.
+const std::string g_logAfterFirstFailure = [] {
+    std::ofstream("memory.log", std::ios::binary) << "an earlier run\r\n";
+    void* const volatile inside = static_cast<char*>(g_staticInitBlock) + 16;  // not an address handed out
+    ::operator delete(inside);
+    return Log();
+}();
+
 // Every form of delete, over-aligned ones given the address as far into the body as allowed: the guards and fill when
 // the block is handed out, and again over scribbles when it is given back.
 TEST_F(MemtrackTest, EveryFormGuardsAndFillsItsBlock)
@@ -262,9 +270,9 @@ TEST_F(MemtrackTest, ReleasesOfAddressesNotHeld)
             ::operator delete(Opaque(release.address));
         else
             ::operator delete(Opaque(release.address), std::align_val_t(release.alignment));
+        EXPECT_EQ(release.address ? 0 : 5, currentOwner.ownerLine) << "owner line after " << release.what;
         ExpectUnchanged(before, 0, release.what);
         EXPECT_EQ(release.address ? kNotHeld : "<none>", Log()) << release.what;
-        EXPECT_EQ(release.address ? 0 : 5, currentOwner.ownerLine) << "owner line after " << release.what;
     }
     std::free(foreign);
     ::operator delete(body);
@@ -373,6 +381,7 @@ TEST_F(MemtrackHeapLimit, SizesJustUnder4GiBAreRefusedByTheRunTimeHeap)
 // be opened the line is lost and the run goes on.
 TEST_F(MemtrackTest, EachRunWithFailuresStartsAFreshLog)
 {
+    EXPECT_EQ(kNotHeld, g_logAfterFirstFailure) << "after the process's first failure";
     std::ofstream("memory.log", std::ios::binary) << kNotHeld << "stale\r\npartial";
     memoryLogResetPending = true;  // as when a run starts
     ::operator delete(::operator new(16));
