@@ -79,7 +79,7 @@ inline void Fill(unsigned char* body, uint32_t size, const PatternBlock& block)
         body[i] = block.bytes[i];
 }
 
-inline void Wipe(AllocationUnit* unit, const PatternBlock& body)
+inline void WipeAllocationUnit(AllocationUnit* unit, const PatternBlock& body)
 {
     unsigned char* actual = static_cast<unsigned char*>(unit->actualAddress);
     Fill(static_cast<unsigned char*>(unit->reportedAddress), unit->reportedSize, body);
@@ -91,23 +91,6 @@ void ReportFailure(const char* message)
 {
     WriteMemoryLog("%s", message);
     ResetCurrentOwner();
-}
-
-// At most 39 characters, the rest of the field zero, so it is always terminated. Every record of
-// this program has the owner "??": a field that holds it already (its first four bytes say so, the
-// rest being zero) is left as it is.
-inline void SetOwnerText(char* field, const char* text)
-{
-    if (text == kUnknownOwner) {
-        if (std::memcmp(field, kUnknownOwnerField, 4) != 0)
-            std::memcpy(field, kUnknownOwnerField, kOwnerTextSize);
-        return;
-    }
-    uint32_t i = 0;
-    for (; i < kOwnerTextSize - 1 && text[i] != '\0'; ++i)
-        field[i] = text[i];
-    for (; i < kOwnerTextSize; ++i)
-        field[i] = '\0';
 }
 
 bool ObtainUnitBlock()
@@ -132,6 +115,23 @@ void PushSpare(AllocationUnit* unit)
 }
 
 }  // namespace
+
+// At most 39 characters, the rest of the field zero, so it is always terminated. Every record of
+// this program has the owner "??": a field that holds it already (its first four bytes say so, the
+// rest being zero) is left as it is.
+void SetOwnerText(char* field, const char* text)
+{
+    if (text == kUnknownOwner) {
+        if (std::memcmp(field, kUnknownOwnerField, 4) != 0)
+            std::memcpy(field, kUnknownOwnerField, kOwnerTextSize);
+        return;
+    }
+    uint32_t i = 0;
+    for (; i < kOwnerTextSize - 1 && text[i] != '\0'; ++i)
+        field[i] = text[i];
+    for (; i < kOwnerTextSize; ++i)
+        field[i] = '\0';
+}
 
 void* DefaultHeapAllocate(std::size_t size)
 {
@@ -229,7 +229,7 @@ void* TrackedAllocate(const char* ownerFile, int32_t ownerLine, const char* owne
     unit->nextUnit = bucket;
     bucket = unit;
 
-    Wipe(unit, kFreshFill);
+    WipeAllocationUnit(unit, kFreshFill);
     ResetCurrentOwner();
     return unit->reportedAddress;
 }
@@ -250,7 +250,7 @@ void TrackedRelease(void* address)
         ReportFailure(kNeverAllocated);
         return;
     }
-    Wipe(unit, kFreedFill);
+    WipeAllocationUnit(unit, kFreedFill);
     trackerHeap.release(unit->actualAddress);
 
     // Unlinking keeps the chain's invariant: its first record has no predecessor.

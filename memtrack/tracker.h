@@ -72,6 +72,8 @@ extern uint32_t allocationCounter;
 AllocationUnit* FindAllocationUnit(const void* address);
 void ResetCurrentOwner();
 const char* StripSourcePath(const char* path);
+// Copies at most 39 characters of the text into a 40-byte owner field and zeroes the rest of it.
+void SetOwnerText(char* field, const char* text);
 uint32_t UnitHashBucket(const void* reportedAddress);
 
 AllocationUnit* FindAlignedAllocationUnit(const void* address, std::size_t alignment);

@@ -11,13 +11,11 @@
 namespace memtrack_bench {
 
 struct TrackedHeap {
-    static constexpr const char* name = "tracked";
     static void* Allocate(std::size_t size) { return ::operator new(size); }
     static void Release(void* block) { ::operator delete(block); }
 };
 
 struct PlainHeap {
-    static constexpr const char* name = "plain";
     static void* Allocate(std::size_t size) { return std::malloc(size); }
     static void Release(void* block) { std::free(block); }
 };
