@@ -7,20 +7,6 @@
 
 SetupSettings g_setupSettings;
 
-// Constant-initialised, so the rows are in place before any code of the program runs.
-#define TAVELKIN_MODE_640x480x16                                                                                       \
-    {                                                                                                                  \
-        640, 480, 16                                                                                                   \
-    }
-#define TAVELKIN_MODE_ROWS_8                                                                                           \
-    TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16,            \
-        TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16, TAVELKIN_MODE_640x480x16
-static_assert(kModeChoiceRows == 40, "five groups of eight rows");
-ModeChoice ModeChoiceTable[kModeChoiceRows]
-    = {TAVELKIN_MODE_ROWS_8, TAVELKIN_MODE_ROWS_8, TAVELKIN_MODE_ROWS_8, TAVELKIN_MODE_ROWS_8, TAVELKIN_MODE_ROWS_8};
-#undef TAVELKIN_MODE_ROWS_8
-#undef TAVELKIN_MODE_640x480x16
-
 namespace {
 
 const char kDefaultProviderName[] = "No Provider";
@@ -54,23 +40,23 @@ void SetupSettings::SetDefaults()
     digitalRateType = 0;
     digitalBitsType = 0;
     isLightmap = 1;
-    spriteMode = 2;
-    textureMode = 2;
-    fog = 1;
-    numSampleType = 2;
-    width = 640;
-    height = 480;
-    bitPerPixel = 16;
+    spriteMode = kDefaultSpriteMode;
+    textureMode = kDefaultTextureMode;
+    fog = kDefaultFog;
+    numSampleType = kDefaultNumSampleType;
+    width = kDefaultModeChoice.width;
+    height = kDefaultModeChoice.height;
+    bitPerPixel = kDefaultModeChoice.bitPerPixel;
 
-    ModeChoiceTable[0] = ModeChoice {640, 480, 16};
+    ModeChoiceTable[0] = kDefaultModeChoice;
 
     // The first hardware device supplies the device choice; every record after it is ignored.
     if (const DisplayDeviceRecord* device = HardwareDeviceAt(0)) {
         TakeDeviceIdentity(*device);
         deviceCnt = 0;
         const ResolutionRows rows = WriteResolutionRows(*device, [](const DDSURFACEDESC2&) {});
-        if (rows.defaultRow >= 0)
-            modeCnt = rows.defaultRow;
+        if (rows.defaultModeListRow >= 0)
+            modeCnt = rows.defaultModeListRow;
     }
 
     std::memset(providerName, 0, sizeof providerName);

@@ -10,7 +10,13 @@ struct DisplayDeviceRecord;
 
 constexpr unsigned kSettingsDeviceNameSize = 40;
 constexpr unsigned kSettingsProviderNameSize = 1024;
-constexpr unsigned kModeChoiceRows = 40;
+
+// The defaults of the four values that a first run does not store; a later run whose read of
+// one of them fails sets it to its default again.
+constexpr int32_t kDefaultSpriteMode = 2;
+constexpr int32_t kDefaultTextureMode = 2;
+constexpr int32_t kDefaultNumSampleType = 2;
+constexpr int32_t kDefaultFog = 1;
 
 // Every choice of the utility. The layout is fixed: the widths of the texts and GUIDs are the
 // registry format, and the game reads the same values. No pointers, so the size is the same on
@@ -71,15 +77,3 @@ static_assert(sizeof(SetupSettings) == 1160, "SetupSettings is 1160 bytes on eve
 
 // The one settings record; zero at process start.
 extern SetupSettings g_setupSettings;
-
-// One display mode of the resolution list.
-struct ModeChoice {
-    int32_t width;
-    int32_t height;
-    int32_t bitPerPixel;
-};
-static_assert(sizeof(ModeChoice) == 12, "three 32-bit integers");
-
-// Row r is the mode at row r of the resolution list last built. Every row holds 640 x 480 x 16
-// from static initialisation on.
-extern ModeChoice ModeChoiceTable[kModeChoiceRows];

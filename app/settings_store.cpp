@@ -61,11 +61,21 @@ struct ReadItem {
     bool hasFallback;
     int32_t fallback;
 };
-const ReadItem kLoadPass1[]
-    = {{&kIsFullScreenMode, false, 0}, {&kWidth, false, 0},      {&kHeight, false, 0},       {&kBitPerPixel, false, 0},
-       {&kDeviceCnt, false, 0},        {&kModeCnt, false, 0},    {&kIsVoodoo, false, 0},     {&kIsLightmap, false, 0},
-       {&kSpriteMode, true, 2},        {&kTextureMode, true, 2}, {&kNumSampleType, true, 2}, {&kFog, true, 1},
-       {&kDeviceName, false, 0},       {&kGuidDevice, false, 0}, {&kGuidDriver, false, 0}};
+const ReadItem kLoadPass1[] = {{&kIsFullScreenMode, false, 0},
+                               {&kWidth, false, 0},
+                               {&kHeight, false, 0},
+                               {&kBitPerPixel, false, 0},
+                               {&kDeviceCnt, false, 0},
+                               {&kModeCnt, false, 0},
+                               {&kIsVoodoo, false, 0},
+                               {&kIsLightmap, false, 0},
+                               {&kSpriteMode, true, kDefaultSpriteMode},
+                               {&kTextureMode, true, kDefaultTextureMode},
+                               {&kNumSampleType, true, kDefaultNumSampleType},
+                               {&kFog, true, kDefaultFog},
+                               {&kDeviceName, false, 0},
+                               {&kGuidDevice, false, 0},
+                               {&kGuidDriver, false, 0}};
 const ReadItem kLoadPass2[] = {{&kSoundMode, false, 0},
                                {&kSpeakerType, false, 0},
                                {&kDigitalRateType, false, 0},

@@ -139,10 +139,10 @@ void CSetupDlg::OnSelchangeDevice()
         rows = FillResolutionList(*device);
     }
     // The row chosen before is kept when the new list has it. Otherwise the new device's
-    // 640 x 480 x 16 (or its first mode) is chosen and stored at once, so that the list, the
-    // row and the mode handed to the game always agree.
+    // default mode (or its first mode) is chosen and stored at once, so that the list, the row
+    // and the mode handed to the game always agree.
     if (rows.count > 0 && (s.modeCnt < 0 || s.modeCnt >= rows.count)) {
-        m_cbResolution.SetCurSel(rows.defaultRow >= 0 ? rows.defaultRow : 0);
+        m_cbResolution.SetCurSel(rows.defaultModeListRow >= 0 ? rows.defaultModeListRow : 0);
         OnSelchangeResolution();
         return;
     }

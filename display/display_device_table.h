@@ -22,6 +22,21 @@ static_assert(sizeof(DDSURFACEDESC2) == 136, "DDSURFACEDESC2 is 136 bytes on x86
 static_assert(sizeof(DDSURFACEDESC2) == 124, "DDSURFACEDESC2 is 124 bytes on i686");
 #endif
 
+// The default full-screen mode, 640 x 480 at 16 bits per pixel: a record's defaultMode, the
+// settings' first choice and every mode-choice row at start-up.
+struct DisplayModeSize {
+    uint32_t width;
+    uint32_t height;
+    uint32_t bitsPerPixel;
+};
+constexpr DisplayModeSize kDefaultDisplayMode {640, 480, 16};
+
+inline bool IsDefaultDisplayMode(const DDSURFACEDESC2& mode)
+{
+    return mode.dwWidth == kDefaultDisplayMode.width && mode.dwHeight == kDefaultDisplayMode.height
+        && mode.ddpfPixelFormat.dwRGBBitCount == kDefaultDisplayMode.bitsPerPixel;
+}
+
 // Negative rejects the device; zero or positive accepts it.
 typedef int32_t (*DeviceFilterCallback)(const DDCAPS* halCaps, const D3DDEVICEDESC7* deviceDesc);
 
@@ -33,7 +48,7 @@ struct DisplayDeviceRecord {
     GUID* driverGuid;     // null for the primary display driver, else &driverGuidValue
     DDCAPS halCaps;
     DDCAPS helCaps;
-    DDSURFACEDESC2 defaultMode;  // 640 x 480 x 16, or all zero
+    DDSURFACEDESC2 defaultMode;  // kDefaultDisplayMode, or all zero
     int32_t windowed;
     GUID deviceGuidValue;
     GUID driverGuidValue;

@@ -61,11 +61,6 @@ bool CanRenderAtDepth(DWORD bitsPerPixel, DWORD renderDepths)
     }
 }
 
-bool IsDefaultMode(const DDSURFACEDESC2& mode)
-{
-    return mode.dwWidth == 640 && mode.dwHeight == 480 && mode.ddpfPixelFormat.dwRGBBitCount == 16;
-}
-
 // Fills the slot for one reported device; true when the device is acceptable.
 // A rejected slot keeps its other data but no mode storage.
 bool FillDeviceRecord(DisplayDeviceRecord& slot, const char* deviceName, const D3DDEVICEDESC7& deviceDesc,
@@ -109,9 +104,9 @@ bool FillDeviceRecord(DisplayDeviceRecord& slot, const char* deviceName, const D
     if (slot.modeCount == 0)
         return false;
 
-    // The last 640 x 480 x 16 wins.
+    // The last default mode wins.
     for (uint32_t i = 0; i < slot.modeCount; ++i) {
-        if (IsDefaultMode(slot.modes[i])) {
+        if (IsDefaultDisplayMode(slot.modes[i])) {
             slot.defaultMode = slot.modes[i];
             slot.defaultModeIndex = i;
         }

@@ -29,7 +29,7 @@ const MessageMapEntry* CCmdTarget::FindMessageEntry(const MessageMap* map, UINT 
 BOOL CCmdTarget::OnCmdMsg(UINT id, UINT code)
 {
     const MessageMapEntry* e = FindMessageEntry(GetMessageMap(), WM_COMMAND, code, id);
-    if (!e || e->handler.sig != MessageSig::vv)
+    if (!e || e->handler.sig != MessageSig::VoidNoArgs)
         return FALSE;
     CallHandler(*e, 0);
     return TRUE;
@@ -39,9 +39,9 @@ LRESULT CCmdTarget::CallHandler(const MessageMapEntry& entry, LPARAM lParam)
 {
     const MessageFn& fn = entry.handler.fn;
     switch (entry.handler.sig) {
-    case MessageSig::vv: (this->*fn.vv)(); return 0;
-    case MessageSig::hcv: return reinterpret_cast<LRESULT>((this->*fn.hcv)());
-    case MessageSig::notify: {
+    case MessageSig::VoidNoArgs: (this->*fn.voidNoArgs)(); return 0;
+    case MessageSig::CursorNoArgs: return reinterpret_cast<LRESULT>((this->*fn.cursorNoArgs)());
+    case MessageSig::Notify: {
         LRESULT result = 0;
         (this->*fn.notify)(reinterpret_cast<NMHDR*>(lParam), &result);
         return result;

@@ -7,13 +7,11 @@
 
 class CDataExchange {
 public:
-    CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate) noexcept
+    explicit CDataExchange(CWnd* pDlgWnd) noexcept
         : m_pDlgWnd(pDlgWnd)
-        , m_bSaveAndValidate(bSaveAndValidate)
     { }
 
-    CWnd* m_pDlgWnd;          // the dialog whose controls are exchanged
-    BOOL m_bSaveAndValidate;  // TRUE: controls to members; FALSE: members to controls
+    CWnd* m_pDlgWnd;  // the dialog whose controls are exchanged
 };
 
 // Attaches rControl to the dialog's control nIDC, once: a member that already

@@ -81,11 +81,10 @@ void CDialog::EndDialog(int nResult)
     ::EndDialog(m_hWnd, nResult);
 }
 
-BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
+void CDialog::UpdateData()
 {
-    CDataExchange dx(this, bSaveAndValidate);
+    CDataExchange dx(this);
     DoDataExchange(&dx);
-    return TRUE;
 }
 
 void CDialog::DoDataExchange(CDataExchange*)
@@ -93,14 +92,13 @@ void CDialog::DoDataExchange(CDataExchange*)
 
 BOOL CDialog::OnInitDialog()
 {
-    UpdateData(FALSE);
+    UpdateData();
     return TRUE;
 }
 
 void CDialog::OnOK()
 {
-    if (!UpdateData(TRUE))
-        return;
+    UpdateData();
     EndDialog(IDOK);
 }
 

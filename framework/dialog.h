@@ -20,16 +20,17 @@ public:
     // a handler ends the dialog and is rethrown from here once the window is gone.
     virtual INT_PTR DoModal();
     void EndDialog(int nResult);
-    // Runs the data exchange; exceptions from it propagate.
-    BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
+    // Runs the data exchange, which binds the control members; exceptions from it
+    // propagate. The dialogs keep no values in members, so nothing else moves.
+    void UpdateData();
 
-    // On WM_INITDIALOG: the first data exchange (members to controls). Returns
-    // TRUE: the platform puts the focus on the first tab stop.
+    // On WM_INITDIALOG: the first data exchange. Returns TRUE: the platform puts
+    // the focus on the first tab stop.
     virtual BOOL OnInitDialog();
 
 protected:
     virtual void DoDataExchange(CDataExchange* pDX);
-    // IDOK: an exchange from the controls, then EndDialog(IDOK).
+    // IDOK: a data exchange, then EndDialog(IDOK).
     virtual void OnOK();
     // IDCANCEL: EndDialog(IDCANCEL).
     virtual void OnCancel();

@@ -7,31 +7,32 @@
 
 class CCmdTarget;
 
+// The signature of a mapped handler.
 enum class MessageSig : unsigned char {
-    End,     // closes a map
-    vv,      // void fn()
-    hcv,     // HCURSOR fn()
-    notify,  // void fn(NMHDR*, LRESULT*)
+    End,           // closes a map
+    VoidNoArgs,    // void fn()
+    CursorNoArgs,  // HCURSOR fn()
+    Notify,        // void fn(NMHDR*, LRESULT*)
 };
 
 // The handler as stored in a map: the member named by the signature kind is the
 // one that was stored, and the only one ever read.
 union MessageFn {
     constexpr MessageFn()
-        : vv(nullptr)
+        : voidNoArgs(nullptr)
     { }
     constexpr MessageFn(void (CCmdTarget::*fn)())
-        : vv(fn)
+        : voidNoArgs(fn)
     { }
     constexpr MessageFn(HCURSOR (CCmdTarget::*fn)())
-        : hcv(fn)
+        : cursorNoArgs(fn)
     { }
     constexpr MessageFn(void (CCmdTarget::*fn)(NMHDR*, LRESULT*))
         : notify(fn)
     { }
 
-    void (CCmdTarget::*vv)();
-    HCURSOR (CCmdTarget::*hcv)();
+    void (CCmdTarget::*voidNoArgs)();
+    HCURSOR (CCmdTarget::*cursorNoArgs)();
     void (CCmdTarget::*notify)(NMHDR*, LRESULT*);
 };
 
@@ -84,17 +85,17 @@ namespace fw_detail {
 template <class T>
 constexpr MessageHandler Handler(void (T::*fn)())
 {
-    return {MessageSig::vv, static_cast<void (CCmdTarget::*)()>(fn)};
+    return {MessageSig::VoidNoArgs, static_cast<void (CCmdTarget::*)()>(fn)};
 }
 template <class T>
 constexpr MessageHandler Handler(HCURSOR (T::*fn)())
 {
-    return {MessageSig::hcv, static_cast<HCURSOR (CCmdTarget::*)()>(fn)};
+    return {MessageSig::CursorNoArgs, static_cast<HCURSOR (CCmdTarget::*)()>(fn)};
 }
 template <class T>
 constexpr MessageHandler Handler(void (T::*fn)(NMHDR*, LRESULT*))
 {
-    return {MessageSig::notify, static_cast<void (CCmdTarget::*)(NMHDR*, LRESULT*)>(fn)};
+    return {MessageSig::Notify, static_cast<void (CCmdTarget::*)(NMHDR*, LRESULT*)>(fn)};
 }
 }  // namespace fw_detail
 

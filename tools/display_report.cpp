@@ -23,17 +23,11 @@
 //       <W> x <H> x <BPP>                    one line per mode, in table order
 #include "display/direct_draw_entry.h"
 #include "display/display_enumeration.h"
+#include "display/display_text.h"
 
 #include <cstdio>
 
 namespace {
-
-void PrintGuid(FILE* out, const GUID& guid)
-{
-    std::fprintf(out, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned long>(guid.Data1),
-                 guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
-                 guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-}
 
 const char* ResultText(int32_t result)
 {
@@ -42,30 +36,6 @@ const char* ResultText(int32_t result)
     if (result == DEVICE_ENUM_NONE_ACCEPTED)
         return "none accepted";
     return result >= 0 ? "ok" : "error";
-}
-
-void PrintRecord(FILE* out, uint32_t index, const DisplayDeviceRecord& record)
-{
-    std::fprintf(out, "device %u: %s\n", static_cast<unsigned>(index), record.name);
-    std::fprintf(out, "  hardware: %s (0x%08lX)\n", record.isHardware ? "yes" : "no",
-                 static_cast<unsigned long>(record.isHardware));
-    std::fputs("  device guid: ", out);
-    PrintGuid(out, record.deviceGuidValue);
-    std::fputs("\n  driver guid: ", out);
-    if (record.driverGuid != nullptr)
-        PrintGuid(out, record.driverGuidValue);
-    else
-        std::fputs("none (primary display driver)", out);
-    std::fprintf(out, "\n  windowed: %s\n", record.windowed ? "yes" : "no");
-    std::fprintf(out, "  default mode: %u (%s)\n", static_cast<unsigned>(record.defaultModeIndex),
-                 record.defaultMode.dwWidth != 0 ? "640 x 480 x 16" : "none");
-    std::fprintf(out, "  modes: %u\n", static_cast<unsigned>(record.modeCount));
-    for (uint32_t i = 0; i < record.modeCount; ++i) {
-        const DDSURFACEDESC2& mode = record.modes[i];
-        std::fprintf(out, "    %lu x %lu x %lu\n", static_cast<unsigned long>(mode.dwWidth),
-                     static_cast<unsigned long>(mode.dwHeight),
-                     static_cast<unsigned long>(mode.ddpfPixelFormat.dwRGBBitCount));
-    }
 }
 
 }  // namespace
@@ -93,7 +63,7 @@ int main(int argc, char** argv)
     std::fprintf(out, "out of memory: %s\n", DisplayEnumerationRanOutOfMemory() ? "yes (enumeration stopped)" : "no");
     const DisplayDeviceRecord* records = GetDisplayDeviceTable();
     for (uint32_t i = 0; i < accepted; ++i)
-        PrintRecord(out, i, records[i]);
+        std::fputs(DisplayDeviceText(i, records[i]).c_str(), out);
     FreeDisplayDeviceModes();
 
     const bool written = std::fflush(out) == 0 && !std::ferror(out);

@@ -1,4 +1,6 @@
-// Drivers behind the real interfaces: they refuse other arguments, scribble over buffers after callbacks, allocate nothing.
+// DirectDraw drivers behind the real interfaces. They refuse arguments other than the ones the
+// enumeration must pass, scribble over what they handed to a callback once it returns, and
+// allocate nothing.
 #pragma once
 
 #include "display/direct_draw_entry.h"
@@ -15,126 +17,185 @@ struct ScriptedDevice {
     std::string name;
     D3DDEVICEDESC7 desc;
 };
+
 // One driver: GUID number 0 is the primary display driver's null GUID.
 struct DriverScript {
     std::string description;
     uint32_t guidNumber = 0;
-    std::vector<DDSURFACEDESC2> modes{};
-    std::vector<ScriptedDevice> devices{};
+    std::vector<DDSURFACEDESC2> modes {};
+    std::vector<ScriptedDevice> devices {};
     DWORD halCaps2 = 0;
-    HRESULT createResult = DD_OK, queryDirect3DResult = S_OK;  // of DirectDrawCreateEx, of IID_IDirect3D7
+    HRESULT createResult = DD_OK;        // of DirectDrawCreateEx
+    HRESULT queryDirect3DResult = S_OK;  // of QueryInterface(IID_IDirect3D7)
 };
 
-inline GUID MakeGuid(uint32_t n) { return {n, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, BYTE(n)}}; }
-
-// What GetCaps writes: HAL and HEL differ, and so do the drivers, up to the last field.
-inline DDCAPS MakeCaps(const DriverScript& driver, bool hal)
+inline GUID MakeGuid(uint32_t n)
 {
-    DDCAPS caps{};
-    caps.dwSize = sizeof caps, caps.dwCaps = (hal ? 0xa0000000u : 0xe0000000u) | driver.guidNumber;
-    caps.dwCaps2 = hal ? driver.halCaps2 : 0, caps.ddsCaps.dwCaps4 = (hal ? 0x4400u : 0x6600u) + driver.guidNumber;
+    return {n, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, static_cast<BYTE>(n)}};
+}
+
+// What GetCaps writes: the hardware and emulation records differ, and so do the drivers, up
+// to the last field.
+inline DDCAPS MakeCaps(const DriverScript& driver, bool hardware)
+{
+    DDCAPS caps {};
+    caps.dwSize = sizeof caps;
+    caps.dwCaps = (hardware ? 0xa0000000u : 0xe0000000u) | driver.guidNumber;
+    caps.dwCaps2 = hardware ? driver.halCaps2 : 0;
+    caps.ddsCaps.dwCaps4 = (hardware ? 0x4400u : 0x6600u) + driver.guidNumber;
     return caps;
 }
 
 // `tag` goes into dwRefreshRate, so that copies can be told apart.
 inline DDSURFACEDESC2 MakeMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD tag = 0, DWORD caps2 = 0)
 {
-    DDSURFACEDESC2 mode{};
-    mode.dwSize = sizeof mode, mode.dwWidth = width, mode.dwHeight = height, mode.dwRefreshRate = tag;
-    mode.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT), mode.ddpfPixelFormat.dwRGBBitCount = bitsPerPixel;
+    DDSURFACEDESC2 mode {};
+    mode.dwSize = sizeof mode;
+    mode.dwWidth = width;
+    mode.dwHeight = height;
+    mode.dwRefreshRate = tag;
+    mode.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
+    mode.ddpfPixelFormat.dwRGBBitCount = bitsPerPixel;
     mode.ddsCaps.dwCaps2 = caps2;
     return mode;
 }
 
-// Its device GUID is MakeGuid(0xd0000000 | guidNumber); whole copies carry its last field.
+// Its device GUID is MakeGuid(0xd0000000 | guidNumber); its last field tells whole copies.
 inline ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDepths, uint32_t guidNumber)
 {
-    ScriptedDevice device{name, {}};
-    device.desc.dwDevCaps = devCaps, device.desc.dwDeviceRenderBitDepth = renderDepths;
-    device.desc.deviceGUID = MakeGuid(0xd0000000u | guidNumber), device.desc.dwReserved4 = 0xfeed0000u | guidNumber;
+    ScriptedDevice device {name, {}};
+    device.desc.dwDevCaps = devCaps;
+    device.desc.dwDeviceRenderBitDepth = renderDepths;
+    device.desc.deviceGUID = MakeGuid(0xd0000000u | guidNumber);
+    device.desc.dwReserved4 = 0xfeed0000u | guidNumber;
     return device;
 }
 
-// A text handed to a callback, scribbled over once it returns.
+// A text handed to a callback, scribbled over once it returns. It allocates nothing: the tests
+// refuse allocations during the enumeration.
 struct CallbackText {
     explicit CallbackText(const char* text) { std::strncpy(chars, text, sizeof chars - 1); }
     ~CallbackText() { std::memset(chars, 0xcc, sizeof chars); }
     char chars[256] = {};
 };
 
-#define UNSUPPORTED(method, ...) STDMETHOD(method)(__VA_ARGS__) override { return DDERR_UNSUPPORTED; }
+#define UNSUPPORTED(method, ...)                                                                                       \
+    STDMETHOD(method)(__VA_ARGS__) override                                                                            \
+    {                                                                                                                  \
+        return DDERR_UNSUPPORTED;                                                                                      \
+    }
 
 // A driver's DirectDraw object and, inside it, its Direct3D object.
 struct ScriptedDriver final : IDirectDraw7 {
     struct Direct3D final : IDirect3D7 {
-        explicit Direct3D(ScriptedDriver& driver) : owner(driver) {}
+        explicit Direct3D(ScriptedDriver& driver)
+            : owner(driver)
+        { }
         STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
         STDMETHOD_(ULONG, Release)() override { return --refs; }
         STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
+        // Only with the context that the mode walk was given.
         STDMETHOD(EnumDevices)(LPD3DENUMDEVICESCALLBACK7 callback, void* context) override
         {
-            for (const ScriptedDevice& device : owner.script.devices) {  // with the context of the mode walk
-                CallbackText description("Direct3D device description"), name(device.name.c_str());
+            for (const ScriptedDevice& device : owner.script.devices) {
+                if (context == nullptr || context != owner.modesContext)
+                    break;
+                CallbackText description("Direct3D device description");
+                CallbackText name(device.name.c_str());
                 D3DDEVICEDESC7 desc = device.desc;
-                HRESULT result = context && context == owner.modesContext
-                                     ? callback(description.chars, name.chars, &desc, context) : D3DENUMRET_CANCEL;
+                const HRESULT result = callback(description.chars, name.chars, &desc, context);
                 std::memset(&desc, 0xcc, sizeof desc);
                 if (result == D3DENUMRET_CANCEL)
                     break;
             }
             return D3D_OK;
         }
-        UNSUPPORTED(CreateDevice, REFCLSID, IDirectDrawSurface7*, IDirect3DDevice7**) UNSUPPORTED(EvictManagedTextures)
-        UNSUPPORTED(CreateVertexBuffer, D3DVERTEXBUFFERDESC*, IDirect3DVertexBuffer7**, DWORD)
-        UNSUPPORTED(EnumZBufferFormats, REFCLSID, LPD3DENUMPIXELFORMATSCALLBACK, void*)
+        UNSUPPORTED(CreateDevice, REFCLSID, IDirectDrawSurface7*, IDirect3DDevice7**);
+        UNSUPPORTED(EvictManagedTextures);
+        UNSUPPORTED(CreateVertexBuffer, D3DVERTEXBUFFERDESC*, IDirect3DVertexBuffer7**, DWORD);
+        UNSUPPORTED(EnumZBufferFormats, REFCLSID, LPD3DENUMPIXELFORMATSCALLBACK, void*);
+
         ScriptedDriver& owner;
         LONG refs = 0;
     };
-    explicit ScriptedDriver(const DriverScript& driver) : script(driver) {}
+
+    explicit ScriptedDriver(const DriverScript& driver)
+        : script(driver)
+    { }
     STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-    STDMETHOD_(ULONG, Release)() override { return releasedEarly |= refs == 1 && direct3D.refs != 0, --refs; }
+    STDMETHOD_(ULONG, Release)() override
+    {
+        if (refs == 1 && direct3D.refs != 0)
+            releasedEarly = true;
+        return --refs;
+    }
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override
     {
-        const HRESULT result = iid == IID_IDirect3D7 ? script.queryDirect3DResult : E_NOINTERFACE;
-        *object = SUCCEEDED(result) ? (direct3D.AddRef(), static_cast<IDirect3D7*>(&direct3D)) : nullptr;
-        return result;
+        *object = nullptr;
+        if (iid != IID_IDirect3D7)
+            return E_NOINTERFACE;
+        if (FAILED(script.queryDirect3DResult))
+            return script.queryDirect3DResult;
+        direct3D.AddRef();
+        *object = static_cast<IDirect3D7*>(&direct3D);
+        return S_OK;
     }
     STDMETHOD(GetCaps)(LPDDCAPS hal, LPDDCAPS hel) override
     {
         if (!hal || !hel || hal->dwSize != sizeof(DDCAPS) || hel->dwSize != sizeof(DDCAPS))
             return DDERR_INVALIDPARAMS;
-        return *hal = MakeCaps(script, true), *hel = MakeCaps(script, false), DD_OK;
+        *hal = MakeCaps(script, true);
+        *hel = MakeCaps(script, false);
+        return DD_OK;
     }
-    STDMETHOD(EnumDisplayModes)(DWORD flags, LPDDSURFACEDESC2 templ, LPVOID context, LPDDENUMMODESCALLBACK2 callback) override
+    // Every mode, but only for flags 0 and no template.
+    STDMETHOD(EnumDisplayModes)
+    (DWORD flags, LPDDSURFACEDESC2 templ, LPVOID context, LPDDENUMMODESCALLBACK2 callback) override
     {
         modesContext = context;
         for (DDSURFACEDESC2 mode : script.modes) {
-            HRESULT result = flags == 0 && templ == nullptr ? callback(&mode, context) : DDENUMRET_CANCEL;
+            if (flags != 0 || templ != nullptr)
+                break;
+            const HRESULT result = callback(&mode, context);
             std::memset(&mode, 0xcc, sizeof mode);
             if (result == DDENUMRET_CANCEL)
                 break;
         }
         return DD_OK;
     }
-    UNSUPPORTED(Compact) UNSUPPORTED(FlipToGDISurface) UNSUPPORTED(RestoreDisplayMode) UNSUPPORTED(RestoreAllSurfaces)
-    UNSUPPORTED(TestCooperativeLevel) UNSUPPORTED(CreateClipper, DWORD, LPDIRECTDRAWCLIPPER*, IUnknown*)
-    UNSUPPORTED(CreatePalette, DWORD, LPPALETTEENTRY, LPDIRECTDRAWPALETTE*, IUnknown*) UNSUPPORTED(Initialize, GUID*)
-    UNSUPPORTED(CreateSurface, LPDDSURFACEDESC2, LPDIRECTDRAWSURFACE7*, IUnknown*) UNSUPPORTED(GetScanLine, LPDWORD)
-    UNSUPPORTED(DuplicateSurface, LPDIRECTDRAWSURFACE7, LPDIRECTDRAWSURFACE7*) UNSUPPORTED(GetDisplayMode, LPDDSURFACEDESC2)
-    UNSUPPORTED(EnumSurfaces, DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMSURFACESCALLBACK7) UNSUPPORTED(EvaluateMode, DWORD, DWORD*)
-    UNSUPPORTED(GetFourCCCodes, LPDWORD, LPDWORD) UNSUPPORTED(GetGDISurface, LPDIRECTDRAWSURFACE7*)
-    UNSUPPORTED(GetMonitorFrequency, LPDWORD) UNSUPPORTED(GetVerticalBlankStatus, WINBOOL*)
-    UNSUPPORTED(SetCooperativeLevel, HWND, DWORD) UNSUPPORTED(SetDisplayMode, DWORD, DWORD, DWORD, DWORD, DWORD)
-    UNSUPPORTED(WaitForVerticalBlank, DWORD, HANDLE) UNSUPPORTED(GetAvailableVidMem, LPDDSCAPS2, LPDWORD, LPDWORD)
-    UNSUPPORTED(GetSurfaceFromDC, HDC, LPDIRECTDRAWSURFACE7*) UNSUPPORTED(StartModeTest, LPSIZE, DWORD, DWORD)
-    UNSUPPORTED(GetDeviceIdentifier, LPDDDEVICEIDENTIFIER2, DWORD)
+    UNSUPPORTED(Compact);
+    UNSUPPORTED(CreateClipper, DWORD, LPDIRECTDRAWCLIPPER*, IUnknown*);
+    UNSUPPORTED(CreatePalette, DWORD, LPPALETTEENTRY, LPDIRECTDRAWPALETTE*, IUnknown*);
+    UNSUPPORTED(CreateSurface, LPDDSURFACEDESC2, LPDIRECTDRAWSURFACE7*, IUnknown*);
+    UNSUPPORTED(DuplicateSurface, LPDIRECTDRAWSURFACE7, LPDIRECTDRAWSURFACE7*);
+    UNSUPPORTED(EnumSurfaces, DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMSURFACESCALLBACK7);
+    UNSUPPORTED(FlipToGDISurface);
+    UNSUPPORTED(GetDisplayMode, LPDDSURFACEDESC2);
+    UNSUPPORTED(GetFourCCCodes, LPDWORD, LPDWORD);
+    UNSUPPORTED(GetGDISurface, LPDIRECTDRAWSURFACE7*);
+    UNSUPPORTED(GetMonitorFrequency, LPDWORD);
+    UNSUPPORTED(GetScanLine, LPDWORD);
+    UNSUPPORTED(GetVerticalBlankStatus, WINBOOL*);
+    UNSUPPORTED(Initialize, GUID*);
+    UNSUPPORTED(RestoreDisplayMode);
+    UNSUPPORTED(SetCooperativeLevel, HWND, DWORD);
+    UNSUPPORTED(SetDisplayMode, DWORD, DWORD, DWORD, DWORD, DWORD);
+    UNSUPPORTED(WaitForVerticalBlank, DWORD, HANDLE);
+    UNSUPPORTED(GetAvailableVidMem, LPDDSCAPS2, LPDWORD, LPDWORD);
+    UNSUPPORTED(GetSurfaceFromDC, HDC, LPDIRECTDRAWSURFACE7*);
+    UNSUPPORTED(RestoreAllSurfaces);
+    UNSUPPORTED(TestCooperativeLevel);
+    UNSUPPORTED(GetDeviceIdentifier, LPDDDEVICEIDENTIFIER2, DWORD);
+    UNSUPPORTED(StartModeTest, LPSIZE, DWORD, DWORD);
+    UNSUPPORTED(EvaluateMode, DWORD, DWORD*);
 
     const DriverScript script;
     GUID guid = MakeGuid(script.guidNumber);
     bool releasedEarly = false;  // DirectDraw released while its Direct3D was still held
-    LONG refs = 0, created = 0;  // references, DirectDraw objects asked for
+    LONG refs = 0;
+    LONG created = 0;  // DirectDraw objects asked for
     void* modesContext = nullptr;
-    Direct3D direct3D{*this};
+    Direct3D direct3D {*this};
 };
 
 // The drivers as the two DirectDraw entry functions offer them.
@@ -144,35 +205,45 @@ struct ScriptedMachine final : DirectDrawEntry {
         for (const DriverScript& script : scripts)
             drivers.push_back(std::make_unique<ScriptedDriver>(script));
     }
+    // Every driver, but only for the flags that ask for all kinds and a null context.
     HRESULT EnumerateEx(LPDDENUMCALLBACKEXA callback, void* context, DWORD flags) override
     {
-        for (auto& d : drivers) {
-            CallbackText description(d->script.description.c_str()), name("display");
-            GUID* guid = d->script.guidNumber != 0 ? &d->guid : nullptr;
-            if (flags != 7 || context || !callback(guid, description.chars, name.chars, context, nullptr))
+        for (auto& driver : drivers) {
+            if (flags != 7 || context != nullptr)
+                break;
+            CallbackText description(driver->script.description.c_str());
+            CallbackText name("display");
+            GUID* guid = driver->script.guidNumber != 0 ? &driver->guid : nullptr;
+            if (!callback(guid, description.chars, name.chars, context, nullptr))
                 break;
         }
         return DD_OK;
     }
+    // Drivers are found by the GUID's value; the primary driver only by a null GUID.
     HRESULT CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer) override
     {
         *object = nullptr;
-        for (auto& d : drivers) {  // matched by value; the primary driver only by a null GUID
-            if (driverGuid == nullptr ? d->script.guidNumber != 0 : d->script.guidNumber == 0 || *driverGuid != d->guid)
+        for (auto& driver : drivers) {
+            const bool primary = driver->script.guidNumber == 0;
+            if (driverGuid == nullptr ? !primary : primary || *driverGuid != driver->guid)
                 continue;
-            ++d->created;
-            if (FAILED(d->script.createResult) || iid != IID_IDirectDraw7 || outer != nullptr)
-                return FAILED(d->script.createResult) ? d->script.createResult : DDERR_INVALIDPARAMS;
-            *object = static_cast<IDirectDraw7*>(d.get());
-            return d->AddRef(), DD_OK;
+            ++driver->created;
+            if (FAILED(driver->script.createResult))
+                return driver->script.createResult;
+            if (iid != IID_IDirectDraw7 || outer != nullptr)
+                return DDERR_INVALIDPARAMS;
+            driver->AddRef();
+            *object = static_cast<IDirectDraw7*>(driver.get());
+            return DD_OK;
         }
         return DDERR_INVALIDDIRECTDRAWGUID;
     }
     // Every interface handed out was released, Direct3D before DirectDraw.
     bool AllReleased() const
     {
-        return std::all_of(drivers.begin(), drivers.end(),
-                           [](const auto& d) { return d->refs + d->direct3D.refs == 0 && !d->releasedEarly; });
+        return std::all_of(drivers.begin(), drivers.end(), [](const auto& driver) {
+            return driver->refs == 0 && driver->direct3D.refs == 0 && !driver->releasedEarly;
+        });
     }
     std::vector<std::unique_ptr<ScriptedDriver>> drivers;
 };

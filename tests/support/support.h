@@ -1,76 +1,155 @@
-// The settings key read and written directly, hand-filled device tables, and a player acting inside a modal dialog.
+// Settings and registry values as text, the settings key reached directly, hand-filled device
+// tables, and a player acting inside a modal dialog.
 #pragma once
 
-#include "app/registry.h"
 #include "app/settings_store.h"
 #include "display/display_device_table.h"
+#include "display/display_text.h"
 #include "scripted_machine.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <sstream>
+#include <string>
 #include <utility>
+#include <vector>
 
-// A value as "type:bytes", Dword(640) for the REG_DWORD 640; the settings key by name.
-inline std::string Value(DWORD type, const void* data, size_t size) { return std::to_string(type) + ":" + std::string(static_cast<const char*>(data), size); }
-inline std::string Dword(int32_t value) { return Value(REG_DWORD, &value, 4); }
+// Printable bytes as they are, others as \xNN; a run of eight or more equal bytes as "<n x byte>".
+inline std::string BytesText(const void* data, size_t size)
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::string text;
+    size_t run;
+    for (size_t i = 0; i < size; i += run) {
+        char byte[8] = {static_cast<char>(bytes[i])};
+        if (bytes[i] < 0x20 || bytes[i] >= 0x7f)
+            std::snprintf(byte, sizeof byte, "\\x%02X", bytes[i]);
+        run = 1;
+        while (i + run < size && bytes[i + run] == bytes[i])
+            ++run;
+        if (run >= 8) {
+            text += "<" + std::to_string(run) + " x " + byte + ">";
+        } else {
+            text += byte;
+            run = 1;
+        }
+    }
+    return text;
+}
+
+// The sixteen numbers of the record by name.
+using Number = int32_t SetupSettings::*;
+#define TAVELKIN_NUMBER(field) std::pair<const char*, Number>(#field, &SetupSettings::field)
+inline const std::pair<const char*, Number> kSettingsNumbers[]
+    = {TAVELKIN_NUMBER(isFullScreenMode), TAVELKIN_NUMBER(width),         TAVELKIN_NUMBER(height),
+       TAVELKIN_NUMBER(bitPerPixel),      TAVELKIN_NUMBER(deviceCnt),     TAVELKIN_NUMBER(modeCnt),
+       TAVELKIN_NUMBER(isVoodoo),         TAVELKIN_NUMBER(isLightmap),    TAVELKIN_NUMBER(spriteMode),
+       TAVELKIN_NUMBER(textureMode),      TAVELKIN_NUMBER(numSampleType), TAVELKIN_NUMBER(fog),
+       TAVELKIN_NUMBER(soundMode),        TAVELKIN_NUMBER(speakerType),   TAVELKIN_NUMBER(digitalRateType),
+       TAVELKIN_NUMBER(digitalBitsType)};
+#undef TAVELKIN_NUMBER
+
+// One line per field, so that a failed comparison names the fields that differ.
+inline std::string SettingsText(const SetupSettings& s)
+{
+    std::string text = "guidDevice " + GuidText(s.guidDevice) + "\nguidDriver " + GuidText(s.guidDriver) + "\n";
+    text += "deviceName " + BytesText(s.deviceName, sizeof s.deviceName) + "\n";
+    for (const auto& [name, number] : kSettingsNumbers)
+        text += std::string(name) + " " + std::to_string(s.*number) + "\n";
+    return text + "providerName " + BytesText(s.providerName, sizeof s.providerName) + "\n";
+}
+
+// The record with the numbers named in `numbers` ("width 640, height 480") set.
+inline SetupSettings With(SetupSettings s, std::string numbers)
+{
+    std::replace(numbers.begin(), numbers.end(), ',', ' ');
+    std::istringstream in(numbers);
+    std::string name;
+    int32_t value;
+    while (in >> name >> value) {
+        const auto* known = std::find_if(std::begin(kSettingsNumbers), std::end(kSettingsNumbers),
+                                         [&](const auto& number) { return name == number.first; });
+        if (known == std::end(kSettingsNumbers))
+            ADD_FAILURE() << "no number " << name;
+        else
+            s.*known->second = value;
+    }
+    return s;
+}
+
+// The settings key's values by name, each as "<type> <bytes>"; empty without the key.
 using StoredKey = std::map<std::string, std::string>;
 
-inline StoredKey ReadSettingsKey()  // empty without the key
+inline std::string ValueText(DWORD type, const void* data, size_t size)
+{
+    const char* const types[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD"};
+    return (type < 5 ? types[type] : std::to_string(type)) + " " + BytesText(data, size);
+}
+
+inline StoredKey ReadSettingsKey()
 {
     StoredKey values;
     HKEY key;
-    char name[256];
-    BYTE data[4096];
-    DWORD type, nameSize = sizeof name, size = sizeof data;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return values;
-    for (DWORD i = 0; RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS; ++i)
-        values[name] = Value(type, data, size), nameSize = sizeof name, size = sizeof data;
+    char name[256];
+    BYTE data[4096];
+    DWORD nameSize = sizeof name;
+    DWORD size = sizeof data;
+    DWORD type;
+    for (DWORD i = 0; RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS; ++i) {
+        values[name] = ValueText(type, data, size);
+        nameSize = sizeof name;
+        size = sizeof data;
+    }
     RegCloseKey(key);
     return values;
 }
 
-// The sixteen numbers from isFullScreenMode to digitalBitsType, then texts and GUIDs as bytes.
-inline std::vector<int32_t> Numbers(const SetupSettings& s) { return {&s.isFullScreenMode, &s.isFullScreenMode + 16}; }
-inline void ExpectSettings(const SetupSettings& expected, const SetupSettings& actual, const std::string& context)
+inline void DeleteSettingsKey()
 {
-    EXPECT_EQ(Numbers(expected), Numbers(actual)) << context;
-    EXPECT_EQ(0, std::memcmp(&expected, &actual, sizeof expected)) << context << ": texts or GUIDs";
+    RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH);
 }
-
-inline void DeleteSettingsKey() { RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH); }
 
 inline void PutSettingsValue(const char* name, DWORD type, const std::string& bytes)
 {
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    const std::string data = bytes + '\x7f';  // a byte past the data: the registry looks there for a zero
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), DWORD(bytes.size())));
+    ASSERT_EQ(
+        ERROR_SUCCESS,
+        RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    const auto* data = reinterpret_cast<const BYTE*>(bytes.data());
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, data, static_cast<DWORD>(bytes.size())));
     RegCloseKey(key);
 }
 
-// Accepted records filled directly; record i has device GUID MakeGuid(0x40 + i), driver GUID MakeGuid(0x60 + i) or zero.
+// Accepted records filled directly: record i has the device GUID MakeGuid(0x40 + i) and the
+// driver GUID MakeGuid(0x60 + i), zero for record 0. Past its count each record's storage holds
+// one more mode, 1920 x 1080 x 16, which every reader must leave alone.
 struct DeviceTable {
     DeviceTable() { ResetDisplayDeviceTable(); }
     ~DeviceTable() { ResetDisplayDeviceTable(); }
-    void Add(const char* name, bool hardware, std::vector<DDSURFACEDESC2> recordModes)
+    void Add(const char* name, bool hardware, std::vector<DDSURFACEDESC2> modes)
     {
         const uint32_t i = g_displayDeviceTable.acceptedDeviceCount++;
         DisplayDeviceRecord& record = g_displayDeviceTable.records[i];
         std::strncpy(record.name, name, sizeof record.name);
         record.isHardware = hardware ? D3DDEVCAPS_HWRASTERIZATION : 0;
-        record.deviceGuidValue = MakeGuid(0x40 + i), record.driverGuidValue = i == 0 ? GUID{} : MakeGuid(0x60 + i);
-        modes.push_back(std::move(recordModes));
-        record.modes = modes.back().empty() ? nullptr : modes.back().data();
-        record.modeCount = static_cast<uint32_t>(modes.back().size());
+        record.deviceGuidValue = MakeGuid(0x40 + i);
+        record.driverGuidValue = i == 0 ? GUID {} : MakeGuid(0x60 + i);
+        record.modeCount = static_cast<uint32_t>(modes.size());
+        modes.push_back(MakeMode(1920, 1080, 16));
+        storage.push_back(std::move(modes));
+        record.modes = storage.back().data();
     }
-    std::vector<std::vector<DDSURFACEDESC2>> modes;
+    std::vector<std::vector<DDSURFACEDESC2>> storage;
 };
 
-// `steps` runs from a thread timer once run's modal dialog takes input, and must end it; else it ends two seconds later.
+// `steps` runs from a thread timer once `run`'s modal dialog is shown, and must end it;
+// otherwise the dialog is ended two seconds later.
 inline std::function<void()> g_dialogSteps;
 inline UINT_PTR g_dialogTimer;
 inline void CALLBACK DialogTimer(HWND, UINT, UINT_PTR, DWORD)
@@ -80,30 +159,42 @@ inline void CALLBACK DialogTimer(HWND, UINT, UINT_PTR, DWORD)
         return;
     KillTimer(nullptr, g_dialogTimer);
     g_dialogTimer = SetTimer(nullptr, 0, 2000, DialogTimer);
-    if (g_dialogSteps == nullptr)
-        ADD_FAILURE() << "the dialog was still open two seconds after its steps", EndDialog(dialog, 0x5a5a);
-    else
+    if (g_dialogSteps != nullptr) {
         std::exchange(g_dialogSteps, nullptr)();
+        return;
+    }
+    ADD_FAILURE() << "the dialog was still open two seconds after its steps";
+    EndDialog(dialog, 0x5a5a);
 }
 inline INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void()>& steps)
 {
-    g_dialogSteps = steps, g_dialogTimer = SetTimer(nullptr, 0, 1, DialogTimer);
+    g_dialogSteps = steps;
+    g_dialogTimer = SetTimer(nullptr, 0, 1, DialogTimer);
     const INT_PTR result = run();
     KillTimer(nullptr, g_dialogTimer);
     return result;
 }
 
-// A key pressed on a control, which then has the focus.
-inline void Key(HWND control, WPARAM key)
+// The player picks item `item` of a drop-down list, which tells its dialog.
+inline void Choose(HWND list, int item)
 {
-    const LPARAM down = 1 | LPARAM(MapVirtualKeyA(UINT(key), 0)) << 16, up = down | LPARAM(0xC0000000u);
-    SetFocus(control), SendMessageA(control, WM_KEYDOWN, key, down), SendMessageA(control, WM_KEYUP, key, up);
+    SendMessageA(list, CB_SETCURSEL, item, 0);
+    SendMessageA(GetParent(list), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), CBN_SELCHANGE), LPARAM(list));
 }
 
 // Moves a trackbar to `position` and lets go, as the end of a drag with the mouse tells its dialog.
 inline void DragThumb(HWND trackbar, int position)
 {
     SendMessageA(trackbar, TBM_SETPOS, TRUE, position);
-    NMHDR released{trackbar, UINT_PTR(GetDlgCtrlID(trackbar)), UINT(NM_RELEASEDCAPTURE)};
+    NMHDR released {trackbar, UINT_PTR(GetDlgCtrlID(trackbar)), UINT(NM_RELEASEDCAPTURE)};
     SendMessageA(GetParent(trackbar), WM_NOTIFY, released.idFrom, LPARAM(&released));
+}
+
+// A key pressed and let go on a control, which then has the focus.
+inline void Key(HWND control, WPARAM key)
+{
+    const LPARAM down = 1 | LPARAM(MapVirtualKeyA(UINT(key), 0)) << 16;
+    SetFocus(control);
+    SendMessageA(control, WM_KEYDOWN, key, down);
+    SendMessageA(control, WM_KEYUP, key, down | LPARAM(0xC0000000u));
 }
