@@ -73,8 +73,8 @@ build_tree() {
     cmake --build "$dir" -j "${JOBS:-$(nproc)}" ${1:+--target "$@"}
 }
 
-# The product's C and C++ sources, which follow .clang-format.
-product_sources() {
-    git -C "$TAVELKIN_ROOT" ls-files -- app display dialog framework memtrack res tools | grep -E '\.(c|cpp|h)$' |
-        sed "s|^|$TAVELKIN_ROOT/|"
+# The C and C++ sources of the product and its tests and benchmarks, which follow .clang-format.
+styled_sources() {
+    git -C "$TAVELKIN_ROOT" ls-files -- app display dialog framework memtrack res tools tests bench scripts |
+        grep -E '\.(c|cpp|h)$' | sed "s|^|$TAVELKIN_ROOT/|"
 }
