@@ -1,8 +1,8 @@
 /* dlgprobe PROGRAM.exe: in the Wine desktop DLGPROBE_DESKTOP (FindWindow sees only its own), waits for the setup
  * dialog and prints, in UTF-8:
  *   screen DPI WORK_LEFT WORK_TOP WORK_RIGHT WORK_BOTTOM CHECK_BOX_WIDTH
- *   client LEFT TOP RIGHT BOTTOM                   the dialog's client area, in screen coordinates
- *   ID LEFT TOP RIGHT BOTTOM TEXT_CX TEXT_CY TEXT  the dialog (ID 0), then each control, with its text's extent
+ *   client LEFT TOP RIGHT BOTTOM              the dialog's client area, in screen coordinates
+ *   ID LEFT TOP RIGHT BOTTOM TEXT_WIDTH TEXT  the dialog (ID 0), then each control, with its text's width
  * Exit status 3: no dialog; 5: no template font. */
 #include <windows.h>
 #include <stdio.h>
@@ -19,7 +19,7 @@ static HFONT template_font(const char* program, int dpi)
     const WORD* p = found ? LockResource(LoadResource(module, found)) : NULL;
     if (!p || p[1] != 0xFFFF) /* a DLGTEMPLATEEX */
         return NULL;
-    p += 13; /* its fixed header */
+    p += 13;                                  /* its fixed header */
     for (int field = 0; field < 3; ++field) { /* menu, class, caption: an ordinal or a string */
         if (*p == 0xFFFF)
             p += 2;
@@ -45,8 +45,8 @@ static BOOL CALLBACK print_window(HWND window, LPARAM unused)
     ReleaseDC(NULL, dc);
     GetWindowRect(window, &r);
     WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, NULL, NULL);
-    printf("%d %ld %ld %ld %ld %ld %ld %s\n", GetDlgCtrlID(window), (long)r.left, (long)r.top, (long)r.right,
-           (long)r.bottom, (long)extent.cx, (long)extent.cy, utf8);
+    printf("%d %ld %ld %ld %ld %ld %s\n", GetDlgCtrlID(window), (long)r.left, (long)r.top, (long)r.right,
+           (long)r.bottom, (long)extent.cx, utf8);
     return unused == 0;
 }
 

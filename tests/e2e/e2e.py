@@ -24,30 +24,19 @@ def text(value, width):
 
 
 class Dialog:
-    """What dlgprobe.exe saw: the screen, the dialog's client area and, by ID, each window's rectangle (left, top,
-    right, bottom), text and text extent (cx, cy) in the dialog's font. The dialog itself is ID 0; labels share -1."""
+    """What dlgprobe.exe saw: the DPI, the work area, a check box's box width, the client area, and each window as
+    (ID, rectangle (left, top, right, bottom), its text's width in the dialog's font, text): the dialog first, as ID 0,
+    then the controls; labels share the ID -1. `by_id` holds the last window of each ID."""
 
     def __init__(self, output):
+        lines = output.splitlines()
+        self.dpi, *self.work_area, self.check_box = map(int, lines[0].split()[1:])
+        self.client = tuple(map(int, lines[1].split()[1:]))
         self.windows = []
-        for line in output.splitlines():
-            kind, rest = line.split(" ", 1)
-            if kind == "screen":
-                self.dpi, *self.work_area, self.check_box = map(int, rest.split())
-            elif kind == "client":
-                self.client = tuple(map(int, rest.split()))
-            else:
-                fields = rest.split(" ", 6)
-                numbers = tuple(map(int, fields[:6]))
-                self.windows.append((int(kind), numbers[:4], numbers[4:], fields[6]))
-
-    def rect(self, ident):
-        return next(rect for i, rect, _, _ in self.windows if i == ident)
-
-    def text(self, ident):
-        return next(text for i, _, _, text in self.windows if i == ident)
-
-    def labels(self):
-        return [text for i, _, _, text in self.windows if i == IDC_STATIC]
+        for ident, *numbers, text in (line.split(" ", 6) for line in lines[2:]):
+            numbers = tuple(map(int, numbers))
+            self.windows.append((int(ident), numbers[:4], numbers[4], text))
+        self.by_id = {window[0]: window for window in self.windows}
 
     def layout_faults(self):
         """Every control inside the client area, no two overlapping, every text of a label, check box or button
@@ -56,7 +45,7 @@ class Dialog:
         dialog, controls = self.windows[0], self.windows[1:]
         if not contains(self.work_area, dialog[1]):
             faults.append("dialog %s outside the work area %s" % (dialog[1], self.work_area))
-        for n, (ident, rect, extent, label) in enumerate(controls):
+        for n, (ident, rect, width, label) in enumerate(controls):
             name = "%d %r" % (ident, label)
             if not contains(self.client, rect):
                 faults.append("%s at %s outside the client area %s" % (name, rect, self.client))
@@ -65,8 +54,8 @@ class Dialog:
                     faults.append("%s at %s overlaps %d %r at %s" % (name, rect, other[0], other[3], other[1]))
             # A check box's text starts after its box and a gap of 4 pixels at 96 DPI.
             room = rect[2] - rect[0] - (self.check_box + 4 * self.dpi // 96 if ident in CHECK_BOXES else 0)
-            if (ident in (IDC_STATIC, IDOK, IDCANCEL) + CHECK_BOXES) and extent[0] > room:
-                faults.append("%s needs %d pixels, has %d" % (name, extent[0], room))
+            if ident in (IDC_STATIC, IDOK, IDCANCEL) + CHECK_BOXES and width > room:
+                faults.append("%s needs %d pixels, has %d" % (name, width, room))
         return faults
 
 
@@ -150,7 +139,7 @@ class PlayerRuns(unittest.TestCase):
         time.sleep(0.25)
 
     def screenshot(self, dialog, name):
-        left, top, right, bottom = dialog.rect(0)
+        left, top, right, bottom = dialog.windows[0][1]
         crop = "%dx%d+%d+%d" % (right - left + 16, bottom - top + 16, left - 8, top - 8)
         path = os.path.join(ARGS.screenshots or self.workdir, name)
         subprocess.run(["import", "-window", "root", "-crop", crop, "+repage", path], check=True)
@@ -162,11 +151,11 @@ class PlayerRuns(unittest.TestCase):
 
     def test_a_korean_first_run_stores_sixteen_values_and_a_second_escape_nothing(self):
         dialog = self.open_dialog(KOREAN)
-        got = [dialog.text(i) for i in (0, IDOK, IDC_VOODOO, IDC_LIGHTMAP, IDC_FULLSCREEN, IDC_FOG)]
+        got = [dialog.by_id[i][3] for i in (0, IDOK, IDC_VOODOO, IDC_LIGHTMAP, IDC_FULLSCREEN, IDC_FOG)]
         expected = ["Tavelkin Setup", "Ok", "부두3 사용자만 체크하세요", "라이트맵 사용", "전체 화면모드", "안개효과"]
         self.assertEqual(expected, got)
         self.assertEqual(["Sound Frequency", "Sound Bits", "스프라이트 해상도", "텍스쳐 해상도", "Sound Channel"],
-                         dialog.labels())
+                         [text for ident, _, _, text in dialog.windows if ident == IDC_STATIC])
         self.screenshot(dialog, "setup-ko.png")
         self.close_with("Escape")
         first = self.stored()
@@ -181,9 +170,9 @@ class PlayerRuns(unittest.TestCase):
         self.screenshot(dialog, "setup-en.png")
         # Tab order from "Ok": Cancel, device, resolution, three sound lists, three check boxes, texture trackbar.
         self.xdo("key", "Tab", "Tab", "Tab", "Down", *(["Tab"] * 8), "Left")
-        left, top, right, bottom = dialog.rect(IDC_FOG)
+        left, top, right, bottom = dialog.by_id[IDC_FOG][1]
         self.xdo("mousemove", left + 6, (top + bottom) // 2, "click", 1)
-        left, top, right, bottom = dialog.rect(IDC_SPRITE_DETAIL)  # its thumb shows position 2, at the right end
+        left, top, right, bottom = dialog.by_id[IDC_SPRITE_DETAIL][1]  # its thumb shows position 2, at the right end
         middle = (top + bottom) // 2
         self.xdo("mousemove", right - 9, middle, "mousedown", 1, "sleep", 0.2, "mousemove", (left + right) // 2,
                  middle, "sleep", 0.2, "mousemove", left, middle, "sleep", 0.2, "mouseup", 1)
