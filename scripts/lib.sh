@@ -73,8 +73,8 @@ build_tree() {
     cmake --build "$dir" -j "${JOBS:-$(nproc)}" ${1:+--target "$@"}
 }
 
-# The C and C++ sources of the product and its tests and benchmarks, which follow .clang-format.
+# The C and C++ sources of the product and its tests, which follow .clang-format.
 styled_sources() {
-    git -C "$TAVELKIN_ROOT" ls-files -- app display dialog framework memtrack res tools tests bench scripts |
+    git -C "$TAVELKIN_ROOT" ls-files -- app display dialog framework memtrack res tools tests |
         grep -E '\.(c|cpp|h)$' | sed "s|^|$TAVELKIN_ROOT/|"
 }
