@@ -1,6 +1,5 @@
-// DirectDraw drivers behind the real interfaces. They refuse arguments other than the ones the
-// enumeration must pass, scribble over what they handed to a callback once it returns, and
-// allocate nothing.
+// DirectDraw drivers behind the real interfaces: they refuse arguments the enumeration must not pass, hand null for
+// those it must not read, scribble over callback data once it returns, allocate nothing, and fail everything else.
 #pragma once
 
 #include "display/direct_draw_entry.h"
@@ -25,8 +24,8 @@ struct DriverScript {
     std::vector<DDSURFACEDESC2> modes {};
     std::vector<ScriptedDevice> devices {};
     DWORD halCaps2 = 0;
-    HRESULT createResult = DD_OK;        // of DirectDrawCreateEx
-    HRESULT queryDirect3DResult = S_OK;  // of QueryInterface(IID_IDirect3D7)
+    bool opens = true;        // DirectDrawCreateEx succeeds
+    bool hasDirect3D = true;  // QueryInterface(IID_IDirect3D7) succeeds
 };
 
 inline GUID MakeGuid(uint32_t n)
@@ -34,15 +33,13 @@ inline GUID MakeGuid(uint32_t n)
     return {n, 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x11, 0x22, 0x33, static_cast<BYTE>(n)}};
 }
 
-// What GetCaps writes: the hardware and emulation records differ, and so do the drivers, up
-// to the last field.
+// What GetCaps writes: the hardware and emulation records differ, and so do the drivers.
 inline DDCAPS MakeCaps(const DriverScript& driver, bool hardware)
 {
     DDCAPS caps {};
     caps.dwSize = sizeof caps;
     caps.dwCaps = (hardware ? 0xa0000000u : 0xe0000000u) | driver.guidNumber;
     caps.dwCaps2 = hardware ? driver.halCaps2 : 0;
-    caps.ddsCaps.dwCaps4 = (hardware ? 0x4400u : 0x6600u) + driver.guidNumber;
     return caps;
 }
 
@@ -50,78 +47,63 @@ inline DDCAPS MakeCaps(const DriverScript& driver, bool hardware)
 inline DDSURFACEDESC2 MakeMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD tag = 0, DWORD caps2 = 0)
 {
     DDSURFACEDESC2 mode {};
-    mode.dwSize = sizeof mode;
     mode.dwWidth = width;
     mode.dwHeight = height;
     mode.dwRefreshRate = tag;
-    mode.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
     mode.ddpfPixelFormat.dwRGBBitCount = bitsPerPixel;
     mode.ddsCaps.dwCaps2 = caps2;
     return mode;
 }
 
-// Its device GUID is MakeGuid(0xd0000000 | guidNumber); its last field tells whole copies.
+// Its device GUID is MakeGuid(0xd0000000 | guidNumber).
 inline ScriptedDevice MakeDevice(const std::string& name, DWORD devCaps, DWORD renderDepths, uint32_t guidNumber)
 {
     ScriptedDevice device {name, {}};
     device.desc.dwDevCaps = devCaps;
     device.desc.dwDeviceRenderBitDepth = renderDepths;
     device.desc.deviceGUID = MakeGuid(0xd0000000u | guidNumber);
-    device.desc.dwReserved4 = 0xfeed0000u | guidNumber;
     return device;
 }
 
-// A text handed to a callback, scribbled over once it returns. It allocates nothing: the tests
-// refuse allocations during the enumeration.
+// A text handed to a callback, scribbled over once it returns.
 struct CallbackText {
     explicit CallbackText(const char* text) { std::strncpy(chars, text, sizeof chars - 1); }
     ~CallbackText() { std::memset(chars, 0xcc, sizeof chars); }
     char chars[256] = {};
 };
 
-#define UNSUPPORTED(method, ...)                                                                                       \
-    STDMETHOD(method)(__VA_ARGS__) override                                                                            \
-    {                                                                                                                  \
-        return DDERR_UNSUPPORTED;                                                                                      \
-    }
-
 // A driver's DirectDraw object and, inside it, its Direct3D object.
 struct ScriptedDriver final : IDirectDraw7 {
     struct Direct3D final : IDirect3D7 {
-        explicit Direct3D(ScriptedDriver& driver)
-            : owner(driver)
-        { }
         STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
         STDMETHOD_(ULONG, Release)() override { return --refs; }
         STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
-        // Only with the context that the mode walk was given.
         STDMETHOD(EnumDevices)(LPD3DENUMDEVICESCALLBACK7 callback, void* context) override
         {
-            for (const ScriptedDevice& device : owner.script.devices) {
-                if (context == nullptr || context != owner.modesContext)
-                    break;
-                CallbackText description("Direct3D device description");
+            for (const ScriptedDevice& device : *devices) {
                 CallbackText name(device.name.c_str());
                 D3DDEVICEDESC7 desc = device.desc;
-                const HRESULT result = callback(description.chars, name.chars, &desc, context);
+                const HRESULT result = callback(nullptr, name.chars, &desc, context);
                 std::memset(&desc, 0xcc, sizeof desc);
                 if (result == D3DENUMRET_CANCEL)
                     break;
             }
             return D3D_OK;
         }
-        UNSUPPORTED(CreateDevice, REFCLSID, IDirectDrawSurface7*, IDirect3DDevice7**);
-        UNSUPPORTED(EvictManagedTextures);
-        UNSUPPORTED(CreateVertexBuffer, D3DVERTEXBUFFERDESC*, IDirect3DVertexBuffer7**, DWORD);
-        UNSUPPORTED(EnumZBufferFormats, REFCLSID, LPD3DENUMPIXELFORMATSCALLBACK, void*);
+        STDMETHOD(CreateDevice)(REFCLSID, IDirectDrawSurface7*, IDirect3DDevice7**) override { return E_FAIL; }
+        STDMETHOD(EvictManagedTextures)() override { return E_FAIL; }
+        STDMETHOD(CreateVertexBuffer)(D3DVERTEXBUFFERDESC*, IDirect3DVertexBuffer7**, DWORD) override { return E_FAIL; }
+        STDMETHOD(EnumZBufferFormats)(REFCLSID, LPD3DENUMPIXELFORMATSCALLBACK, void*) override { return E_FAIL; }
 
-        ScriptedDriver& owner;
+        const std::vector<ScriptedDevice>* devices;
         LONG refs = 0;
     };
 
     explicit ScriptedDriver(const DriverScript& driver)
         : script(driver)
-    { }
+    {
+        direct3D.devices = &script.devices;
+    }
     STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
     STDMETHOD_(ULONG, Release)() override
     {
@@ -131,11 +113,8 @@ struct ScriptedDriver final : IDirectDraw7 {
     }
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override
     {
-        *object = nullptr;
-        if (iid != IID_IDirect3D7)
+        if (iid != IID_IDirect3D7 || !script.hasDirect3D)
             return E_NOINTERFACE;
-        if (FAILED(script.queryDirect3DResult))
-            return script.queryDirect3DResult;
         direct3D.AddRef();
         *object = static_cast<IDirect3D7*>(&direct3D);
         return S_OK;
@@ -152,7 +131,6 @@ struct ScriptedDriver final : IDirectDraw7 {
     STDMETHOD(EnumDisplayModes)
     (DWORD flags, LPDDSURFACEDESC2 templ, LPVOID context, LPDDENUMMODESCALLBACK2 callback) override
     {
-        modesContext = context;
         for (DDSURFACEDESC2 mode : script.modes) {
             if (flags != 0 || templ != nullptr)
                 break;
@@ -163,39 +141,37 @@ struct ScriptedDriver final : IDirectDraw7 {
         }
         return DD_OK;
     }
-    UNSUPPORTED(Compact);
-    UNSUPPORTED(CreateClipper, DWORD, LPDIRECTDRAWCLIPPER*, IUnknown*);
-    UNSUPPORTED(CreatePalette, DWORD, LPPALETTEENTRY, LPDIRECTDRAWPALETTE*, IUnknown*);
-    UNSUPPORTED(CreateSurface, LPDDSURFACEDESC2, LPDIRECTDRAWSURFACE7*, IUnknown*);
-    UNSUPPORTED(DuplicateSurface, LPDIRECTDRAWSURFACE7, LPDIRECTDRAWSURFACE7*);
-    UNSUPPORTED(EnumSurfaces, DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMSURFACESCALLBACK7);
-    UNSUPPORTED(FlipToGDISurface);
-    UNSUPPORTED(GetDisplayMode, LPDDSURFACEDESC2);
-    UNSUPPORTED(GetFourCCCodes, LPDWORD, LPDWORD);
-    UNSUPPORTED(GetGDISurface, LPDIRECTDRAWSURFACE7*);
-    UNSUPPORTED(GetMonitorFrequency, LPDWORD);
-    UNSUPPORTED(GetScanLine, LPDWORD);
-    UNSUPPORTED(GetVerticalBlankStatus, WINBOOL*);
-    UNSUPPORTED(Initialize, GUID*);
-    UNSUPPORTED(RestoreDisplayMode);
-    UNSUPPORTED(SetCooperativeLevel, HWND, DWORD);
-    UNSUPPORTED(SetDisplayMode, DWORD, DWORD, DWORD, DWORD, DWORD);
-    UNSUPPORTED(WaitForVerticalBlank, DWORD, HANDLE);
-    UNSUPPORTED(GetAvailableVidMem, LPDDSCAPS2, LPDWORD, LPDWORD);
-    UNSUPPORTED(GetSurfaceFromDC, HDC, LPDIRECTDRAWSURFACE7*);
-    UNSUPPORTED(RestoreAllSurfaces);
-    UNSUPPORTED(TestCooperativeLevel);
-    UNSUPPORTED(GetDeviceIdentifier, LPDDDEVICEIDENTIFIER2, DWORD);
-    UNSUPPORTED(StartModeTest, LPSIZE, DWORD, DWORD);
-    UNSUPPORTED(EvaluateMode, DWORD, DWORD*);
+    STDMETHOD(Compact)() override { return E_FAIL; }
+    STDMETHOD(CreateClipper)(DWORD, LPDIRECTDRAWCLIPPER*, IUnknown*) override { return E_FAIL; }
+    STDMETHOD(CreatePalette)(DWORD, LPPALETTEENTRY, LPDIRECTDRAWPALETTE*, IUnknown*) override { return E_FAIL; }
+    STDMETHOD(CreateSurface)(LPDDSURFACEDESC2, LPDIRECTDRAWSURFACE7*, IUnknown*) override { return E_FAIL; }
+    STDMETHOD(DuplicateSurface)(LPDIRECTDRAWSURFACE7, LPDIRECTDRAWSURFACE7*) override { return E_FAIL; }
+    STDMETHOD(EnumSurfaces)(DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMSURFACESCALLBACK7) override { return E_FAIL; }
+    STDMETHOD(FlipToGDISurface)() override { return E_FAIL; }
+    STDMETHOD(GetDisplayMode)(LPDDSURFACEDESC2) override { return E_FAIL; }
+    STDMETHOD(GetFourCCCodes)(LPDWORD, LPDWORD) override { return E_FAIL; }
+    STDMETHOD(GetGDISurface)(LPDIRECTDRAWSURFACE7*) override { return E_FAIL; }
+    STDMETHOD(GetMonitorFrequency)(LPDWORD) override { return E_FAIL; }
+    STDMETHOD(GetScanLine)(LPDWORD) override { return E_FAIL; }
+    STDMETHOD(GetVerticalBlankStatus)(WINBOOL*) override { return E_FAIL; }
+    STDMETHOD(Initialize)(GUID*) override { return E_FAIL; }
+    STDMETHOD(RestoreDisplayMode)() override { return E_FAIL; }
+    STDMETHOD(SetCooperativeLevel)(HWND, DWORD) override { return E_FAIL; }
+    STDMETHOD(SetDisplayMode)(DWORD, DWORD, DWORD, DWORD, DWORD) override { return E_FAIL; }
+    STDMETHOD(WaitForVerticalBlank)(DWORD, HANDLE) override { return E_FAIL; }
+    STDMETHOD(GetAvailableVidMem)(LPDDSCAPS2, LPDWORD, LPDWORD) override { return E_FAIL; }
+    STDMETHOD(GetSurfaceFromDC)(HDC, LPDIRECTDRAWSURFACE7*) override { return E_FAIL; }
+    STDMETHOD(RestoreAllSurfaces)() override { return E_FAIL; }
+    STDMETHOD(TestCooperativeLevel)() override { return E_FAIL; }
+    STDMETHOD(GetDeviceIdentifier)(LPDDDEVICEIDENTIFIER2, DWORD) override { return E_FAIL; }
+    STDMETHOD(StartModeTest)(LPSIZE, DWORD, DWORD) override { return E_FAIL; }
+    STDMETHOD(EvaluateMode)(DWORD, DWORD*) override { return E_FAIL; }
 
     const DriverScript script;
     GUID guid = MakeGuid(script.guidNumber);
     bool releasedEarly = false;  // DirectDraw released while its Direct3D was still held
     LONG refs = 0;
-    LONG created = 0;  // DirectDraw objects asked for
-    void* modesContext = nullptr;
-    Direct3D direct3D {*this};
+    Direct3D direct3D;
 };
 
 // The drivers as the two DirectDraw entry functions offer them.
@@ -212,9 +188,8 @@ struct ScriptedMachine final : DirectDrawEntry {
             if (flags != 7 || context != nullptr)
                 break;
             CallbackText description(driver->script.description.c_str());
-            CallbackText name("display");
             GUID* guid = driver->script.guidNumber != 0 ? &driver->guid : nullptr;
-            if (!callback(guid, description.chars, name.chars, context, nullptr))
+            if (!callback(guid, description.chars, nullptr, context, nullptr))
                 break;
         }
         return DD_OK;
@@ -222,16 +197,12 @@ struct ScriptedMachine final : DirectDrawEntry {
     // Drivers are found by the GUID's value; the primary driver only by a null GUID.
     HRESULT CreateEx(GUID* driverGuid, void** object, REFIID iid, IUnknown* outer) override
     {
-        *object = nullptr;
         for (auto& driver : drivers) {
             const bool primary = driver->script.guidNumber == 0;
             if (driverGuid == nullptr ? !primary : primary || *driverGuid != driver->guid)
                 continue;
-            ++driver->created;
-            if (FAILED(driver->script.createResult))
-                return driver->script.createResult;
-            if (iid != IID_IDirectDraw7 || outer != nullptr)
-                return DDERR_INVALIDPARAMS;
+            if (!driver->script.opens || iid != IID_IDirectDraw7 || outer != nullptr)
+                return DDERR_NODIRECTDRAWHW;
             driver->AddRef();
             *object = static_cast<IDirectDraw7*>(driver.get());
             return DD_OK;
