@@ -15,7 +15,6 @@ const char kFixedDefaults[] = "isFullScreenMode 0, width 640, height 480, bitPer
                               "spriteMode 2, textureMode 2, numSampleType 2, fog 1, soundMode 1, speakerType 0, "
                               "digitalRateType 0, digitalBitsType 0";
 
-// A record whose every byte is `pattern`.
 SetupSettings Filled(unsigned char pattern)
 {
     SetupSettings s;
@@ -23,7 +22,7 @@ SetupSettings Filled(unsigned char pattern)
     return s;
 }
 
-// A record whose numbers are all `number`, with the default provider name and zeros elsewhere.
+// Numbers all `number`, the default provider name, zeros elsewhere.
 SetupSettings Numbers(int32_t number)
 {
     SetupSettings s {};
@@ -80,8 +79,7 @@ void SecureSettingsKey(const char* descriptor)
 
 }  // namespace
 
-// The first hardware device supplies name, GUIDs and rows; the default row is its last
-// 640 x 480 x 16. The rows after the list keep what they held.
+// The first hardware device supplies name, GUIDs and rows, the default row its last 640 x 480 x 16.
 TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
 {
     const char name[] = "A name that fills all forty bytes: 40 ch";
@@ -128,8 +126,7 @@ TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
     }
 }
 
-// Shorter data replaces the low bytes only, longer data is a failed read, a text that fills its
-// field gets a terminator; the four values a first run leaves out fall back to their defaults.
+// Shorter data replaces the low bytes, longer data fails, a full text is cut; four values fall back to defaults.
 TEST(SettingsStore, StoredDataIsTakenAsItIs)
 {
     DeleteSettingsKey();
@@ -149,8 +146,7 @@ TEST(SettingsStore, StoredDataIsTakenAsItIs)
     EXPECT_EQ(SettingsText(expected), SettingsText(s));
 }
 
-// Without the key a first run stores sixteen values; a key without values is read, not a first
-// run, and Ok stores all twenty. Every key opened is closed.
+// Without the key a first run stores sixteen values; a key without values is no first run. Keys are closed.
 TEST(SettingsStore, AFirstRunStoresSixteenValuesAndOkTwenty)
 {
     std::set<std::string> names

@@ -63,8 +63,7 @@ std::string ManyModes()
 const std::string kModes[3] = {"720 x 480 x 16\n800 x 600 x 16\n1024 x 768 x 16\n1280 x 960 x 16\n1280 x 1024 x 16\n",
                                "600 x 480 x 16\n640 x 480 x 16\n640 x 512 x 16\n1600 x 1200 x 16\n", ManyModes()};
 
-// A stored record: bytes after the device name's terminator, a provider name that fills its
-// field, a mode that no device has, and these numbers.
+// Bytes after the device name's terminator, a provider name that fills its field, a mode no device has.
 SetupSettings Stored(const std::string& numbers)
 {
     SetupSettings s {};
@@ -139,8 +138,7 @@ protected:
 
 }  // namespace
 
-// Initialisation shows the stored record and changes no setting; Ok takes the device, the mode
-// (none when no row is selected) and the trackbars afresh, then stores all twenty values.
+// Initialisation shows the record and changes nothing; Ok takes device, mode and trackbars afresh, then stores.
 TEST_F(SetupDialogTest, InitialisationShowsTheStoredSettingsAndOkStoresThem)
 {
     const char* const inRange = "deviceCnt 1, modeCnt 2, soundMode 0, speakerType 1, digitalRateType 2, "

@@ -1,5 +1,4 @@
-// Settings records and registry values as text, the settings key reached
-// directly and hand-filled device tables.
+// Settings records and registry values as text, the settings key reached directly and hand-filled device tables.
 #pragma once
 
 #include "app/settings_store.h"
@@ -16,8 +15,7 @@
 #include <utility>
 #include <vector>
 
-// Printable bytes as they are, others as \xNN; a run of eight or more equal
-// bytes as "<n x byte>".
+// Printable bytes as they are, others as \xNN; a run of eight or more equal bytes as "<n x byte>".
 inline std::string BytesText(const void* data, size_t size)
 {
     const auto* bytes = static_cast<const unsigned char*>(data);
@@ -74,8 +72,7 @@ inline SetupSettings With(SetupSettings s, std::string numbers)
     return s;
 }
 
-// The settings key's values by name, each as "<type> <bytes>"; empty without
-// the key.
+// The settings key's values by name, each as "<type> <bytes>"; empty without the key.
 using StoredKey = std::map<std::string, std::string>;
 inline StoredKey ReadSettingsKey()
 {
@@ -114,10 +111,8 @@ inline void PutSettingsValue(const char* name, DWORD type, const std::string& by
     RegCloseKey(key);
 }
 
-// Accepted records filled directly: record i has the device GUID MakeGuid(0x40
-// + i) and the driver GUID MakeGuid(0x60 + i), zero for record 0. Past its
-// count each record's storage holds one more mode, 1920 x 1080 x 16, which
-// every reader must leave alone.
+// Accepted records: record i has the GUIDs MakeGuid(0x40 + i) and MakeGuid(0x60 + i) (zero for record 0), and
+// past its count one more mode, 1920 x 1080 x 16, which every reader must leave alone.
 struct DeviceTable {
     DeviceTable() { ResetDisplayDeviceTable(); }
     ~DeviceTable() { ResetDisplayDeviceTable(); }
