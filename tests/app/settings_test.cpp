@@ -1,5 +1,4 @@
-// Defaults from hand-filled device tables; the settings key in the prefix's registry, with
-// failures injected where Wine has none.
+// Defaults from hand-filled device tables; the settings key in the prefix's registry.
 #include "app/mode_choice.h"
 #include "app/registry.h"
 #include "app/settings_store.h"
@@ -12,19 +11,18 @@
 
 namespace {
 
-const ModeChoice kUntouchedRow {1, 2, 3};
 const char kFixedDefaults[] = "isFullScreenMode 0, width 640, height 480, bitPerPixel 16, isVoodoo 0, isLightmap 1, "
                               "spriteMode 2, textureMode 2, numSampleType 2, fog 1, soundMode 1, speakerType 0, "
                               "digitalRateType 0, digitalBitsType 0";
 
-// A record whose every byte is `pattern`, or whose numbers are all `number` and the rest zero
-// with the default provider name.
 SetupSettings Filled(unsigned char pattern)
 {
     SetupSettings s;
     std::memset(&s, pattern, sizeof s);
     return s;
 }
+
+// Numbers all `number`, the default provider name, zeros elsewhere.
 SetupSettings Numbers(int32_t number)
 {
     SetupSettings s {};
@@ -33,53 +31,39 @@ SetupSettings Numbers(int32_t number)
     return s;
 }
 
-using Names = std::set<std::string>;
-Names operator+(Names names, const Names& more)
+std::set<std::string> StoredNames()
 {
-    names.insert(more.begin(), more.end());
-    return names;
-}
-Names StoredNames()
-{
-    Names names;
+    std::set<std::string> names;
     for (const auto& [name, value] : ReadSettingsKey())
         names.insert(name);
     return names;
 }
 
-// The real registry, where call n (from 1) of a kind fails when fail[kind] is n. It counts the
-// keys it opened and that are not closed yet.
-enum CallKind { kOpen, kCreate, kQuery, kSet };
-struct FaultyRegistry final : SettingsRegistry {
-    HKEY OpenToRead(const char* path) override { return Fails(kOpen) ? nullptr : Opened(real.OpenToRead(path)); }
-    HKEY CreateToWrite(const char* path) override
-    {
-        return Fails(kCreate) ? nullptr : Opened(real.CreateToWrite(path));
-    }
+// The real registry, counting the keys it opened and those it closed.
+struct CountingRegistry final : SettingsRegistry {
+    HKEY OpenToRead(const char* path) override { return Opened(real.OpenToRead(path)); }
+    HKEY CreateToWrite(const char* path) override { return Opened(real.CreateToWrite(path)); }
     bool Query(HKEY key, const char* name, BYTE* data, DWORD size) override
     {
-        return !Fails(kQuery) && real.Query(key, name, data, size);
+        return real.Query(key, name, data, size);
     }
     void Set(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) override
     {
-        if (!Fails(kSet))
-            real.Set(key, name, type, data, size);
+        real.Set(key, name, type, data, size);
     }
     void Close(HKEY key) override
     {
-        --openKeys;
+        ++closed;
         real.Close(key);
     }
-    bool Fails(CallKind kind) { return ++calls[kind] == fail[kind]; }
     HKEY Opened(HKEY key)
     {
-        openKeys += key != nullptr ? 1 : 0;
+        opened += key != nullptr ? 1 : 0;
         return key;
     }
     SettingsRegistry& real = GetSettingsRegistry();
-    unsigned fail[4] = {};
-    unsigned calls[4] = {};
-    int openKeys = 0;
+    int opened = 0;
+    int closed = 0;
 };
 
 // Gives the settings key a security descriptor in the platform's text form.
@@ -96,8 +80,7 @@ void SecureSettingsKey(const char* descriptor)
 
 }  // namespace
 
-// The first hardware device supplies name, GUIDs and rows; the default row is its last
-// 640 x 480 x 16. The rows after the list keep what they held.
+// The first hardware device supplies name, GUIDs and rows, the default row its last 640 x 480 x 16.
 TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
 {
     const char name[] = "A name that fills all forty bytes: 40 ch";
@@ -121,7 +104,7 @@ TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
         DeviceTable table;
         for (const auto& [hardware, modes] : c.devices)
             table.Add(name, hardware, modes);
-        std::fill(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows, kUntouchedRow);
+        std::fill(ModeChoiceTable, ModeChoiceTable + kModeChoiceRows, ModeChoice {1, 2, 3});
         SetupSettings s = Filled(0xa5);
         s.SetDefaults();
 
@@ -137,15 +120,14 @@ TEST(SetDefaults, TakeTheFirstHardwareDeviceAndItsListedModes)
         std::string rows;
         for (const ModeChoice& row : ModeChoiceTable) {
             rows += DisplayModeText(row.width, row.height, row.bitPerPixel) + "\n";
-            if (row.width == kUntouchedRow.width)
+            if (row.width == 1)
                 break;
         }
         EXPECT_EQ(c.rows, rows);
     }
 }
 
-// Shorter data replaces the low bytes only, longer data is a failed read, a text that fills its
-// field gets a terminator; the four values a first run leaves out fall back to their defaults.
+// Shorter data replaces the low bytes, longer data fails, a full text is cut; four values fall back to defaults.
 TEST(SettingsStore, StoredDataIsTakenAsItIs)
 {
     DeleteSettingsKey();
@@ -165,77 +147,32 @@ TEST(SettingsStore, StoredDataIsTakenAsItIs)
     EXPECT_EQ(SettingsText(expected), SettingsText(s));
 }
 
-// A failed open or create skips only its own pass, a failed write or read its own value, and
-// every key opened is closed.
-TEST(SettingsStore, EachFailureSkipsOnlyItsOwnPassOrValue)
+// Without the key a first run stores sixteen values; a key without values is no first run. Keys are closed.
+TEST(SettingsStore, AFirstRunStoresSixteenValuesAndOkTwenty)
 {
-    const Names pass1 = {"ISFULLSCREENMODE", "WIDTH",      "BITPERPIXEL", "DEVICECNT",  "MODECNT",
-                         "ISVOODOO",         "ISLIGHTMAP", "DEVICENAME",  "GUIDDEVICE", "GUIDDRIVER"};
-    const Names sound = {"SOUNDMODE", "SPEAKERTYPE", "DIGITALRATETYPE", "DIGITALBITSTYPE", "PROVIDERNAME"};
-    const Names height = {"HEIGHT"};
-    const Names detail = {"SPRITEMODE", "TEXTUREMODE", "FOG"};
-    const Names channels = {"NUMSAMPLETYPE"};
-    const Names all = pass1 + height + sound + detail + channels;
-    const struct {
-        const char* name;
-        CallKind kind;
-        unsigned call;
-        Names loaded, saved;  // the values that LoadSettings stores, and that SaveSettings alone stores
-    } writes[] = {
-        {"a key without values: no first run", kOpen, 0, {"OTHER"}, all},
-        {"the probe denied: a first run", kOpen, 1, pass1 + height + sound + Names {"OTHER"}, all},
-        {"the first create fails", kCreate, 1, sound, sound + channels},
-        {"the second create fails", kCreate, 2, pass1 + height, pass1 + height + detail},
-        {"the third write, HEIGHT, fails", kSet, 3, pass1 + sound, pass1 + sound + detail + channels},
-    };
-    for (const auto& c : writes) {
-        SCOPED_TRACE(c.name);
-        DeleteSettingsKey();
-        if (c.kind == kOpen)
-            PutSettingsValue("OTHER", REG_DWORD, std::string(4, '\0'));
-        FaultyRegistry load;
-        load.fail[c.kind] = c.call;
-        SetupSettings s {};
-        SetSettingsRegistry(&load);
-        LoadSettings(s);
-        EXPECT_EQ(c.loaded, StoredNames());
-        DeleteSettingsKey();
-        FaultyRegistry save;
-        save.fail[c.kind] = c.call;
-        SetSettingsRegistry(&save);
-        SaveSettings(s);
-        SetSettingsRegistry(nullptr);
-        EXPECT_EQ(c.saved, StoredNames());
-        EXPECT_EQ(0, load.openKeys + save.openKeys) << "keys left open";
-    }
+    std::set<std::string> names
+        = {"ISFULLSCREENMODE", "WIDTH",           "HEIGHT",          "BITPERPIXEL", "DEVICECNT",  "MODECNT",
+           "ISVOODOO",         "ISLIGHTMAP",      "DEVICENAME",      "GUIDDEVICE",  "GUIDDRIVER", "SOUNDMODE",
+           "SPEAKERTYPE",      "DIGITALRATETYPE", "DIGITALBITSTYPE", "PROVIDERNAME"};
+    CountingRegistry registry;
+    SetSettingsRegistry(&registry);
+    DeleteSettingsKey();
+    SetupSettings s {};
+    LoadSettings(s);
+    EXPECT_EQ(names, StoredNames()) << "a first run";
 
-    SaveSettings(Numbers(7));
-    const struct {
-        const char* name;
-        CallKind kind;
-        unsigned call;  // the probe is open 1
-        SetupSettings expected;
-    } reads[] = {
-        {"pass 1 not opened", kOpen, 2,
-         With(Numbers(0),
-              std::string(kFixedDefaults)
-                  + ", soundMode 7, speakerType 7, digitalRateType 7, "
-                    "digitalBitsType 7")},
-        {"pass 2 not opened", kOpen, 3,
-         With(Numbers(7), "soundMode 1, speakerType 0, digitalRateType 0, digitalBitsType 0")},
-        {"NUMSAMPLETYPE not read", kQuery, 11, With(Numbers(7), "numSampleType 2")},
-        {"DIGITALBITSTYPE not read", kQuery, 19, With(Numbers(7), "digitalBitsType 0")},
-    };
-    for (const auto& c : reads) {
-        FaultyRegistry registry;
-        registry.fail[c.kind] = c.call;
-        SetupSettings s {};
-        SetSettingsRegistry(&registry);
-        LoadSettings(s);
-        SetSettingsRegistry(nullptr);
-        EXPECT_EQ(SettingsText(c.expected), SettingsText(s)) << c.name;
-        EXPECT_EQ(0, registry.openKeys) << c.name << ": keys left open";
-    }
+    DeleteSettingsKey();
+    PutSettingsValue("OTHER", REG_DWORD, std::string(4, '\0'));
+    s = {};
+    LoadSettings(s);
+    EXPECT_EQ(std::set<std::string> {"OTHER"}, StoredNames()) << "no first run";
+    EXPECT_EQ(SettingsText(With(Numbers(0), kFixedDefaults)), SettingsText(s));
+    SaveSettings(s);
+    SetSettingsRegistry(nullptr);
+    names.insert({"SPRITEMODE", "TEXTUREMODE", "NUMSAMPLETYPE", "FOG", "OTHER"});
+    EXPECT_EQ(names, StoredNames()) << "Ok";
+    EXPECT_EQ(7, registry.opened) << "keys opened: two passes, then the probe and two, then two";
+    EXPECT_EQ(7, registry.closed) << "keys closed";
 }
 
 // A key that the player may read but not write is not a first run: its values are loaded.

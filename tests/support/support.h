@@ -1,5 +1,4 @@
-// Settings and registry values as text, the settings key reached directly, hand-filled device
-// tables, and a player acting inside a modal dialog.
+// Settings records and registry values as text, the settings key reached directly and hand-filled device tables.
 #pragma once
 
 #include "app/settings_store.h"
@@ -7,11 +6,9 @@
 #include "display/display_text.h"
 #include "scripted_machine.h"
 
-#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -23,20 +20,14 @@ inline std::string BytesText(const void* data, size_t size)
 {
     const auto* bytes = static_cast<const unsigned char*>(data);
     std::string text;
-    size_t run;
-    for (size_t i = 0; i < size; i += run) {
+    for (size_t i = 0; i < size;) {
         char byte[8] = {static_cast<char>(bytes[i])};
         if (bytes[i] < 0x20 || bytes[i] >= 0x7f)
             std::snprintf(byte, sizeof byte, "\\x%02X", bytes[i]);
-        run = 1;
-        while (i + run < size && bytes[i + run] == bytes[i])
-            ++run;
-        if (run >= 8) {
-            text += "<" + std::to_string(run) + " x " + byte + ">";
-        } else {
-            text += byte;
-            run = 1;
-        }
+        const auto* end = std::find_if(bytes + i, bytes + size, [&](unsigned char b) { return b != bytes[i]; });
+        const size_t run = size_t(end - bytes) - i;
+        text += run >= 8 ? "<" + std::to_string(run) + " x " + byte + ">" : std::string(byte);
+        i += run >= 8 ? run : 1;
     }
     return text;
 }
@@ -83,15 +74,9 @@ inline SetupSettings With(SetupSettings s, std::string numbers)
 
 // The settings key's values by name, each as "<type> <bytes>"; empty without the key.
 using StoredKey = std::map<std::string, std::string>;
-
-inline std::string ValueText(DWORD type, const void* data, size_t size)
-{
-    const char* const types[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD"};
-    return (type < 5 ? types[type] : std::to_string(type)) + " " + BytesText(data, size);
-}
-
 inline StoredKey ReadSettingsKey()
 {
+    const char* const types[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD"};
     StoredKey values;
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -102,7 +87,7 @@ inline StoredKey ReadSettingsKey()
     DWORD size = sizeof data;
     DWORD type;
     for (DWORD i = 0; RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS; ++i) {
-        values[name] = ValueText(type, data, size);
+        values[name] = (type < 5 ? types[type] : std::to_string(type)) + " " + BytesText(data, size);
         nameSize = sizeof name;
         size = sizeof data;
     }
@@ -126,9 +111,8 @@ inline void PutSettingsValue(const char* name, DWORD type, const std::string& by
     RegCloseKey(key);
 }
 
-// Accepted records filled directly: record i has the device GUID MakeGuid(0x40 + i) and the
-// driver GUID MakeGuid(0x60 + i), zero for record 0. Past its count each record's storage holds
-// one more mode, 1920 x 1080 x 16, which every reader must leave alone.
+// Accepted records: record i has the GUIDs MakeGuid(0x40 + i) and MakeGuid(0x60 + i) (zero for record 0), and
+// past its count one more mode, 1920 x 1080 x 16, which every reader must leave alone.
 struct DeviceTable {
     DeviceTable() { ResetDisplayDeviceTable(); }
     ~DeviceTable() { ResetDisplayDeviceTable(); }
@@ -147,54 +131,3 @@ struct DeviceTable {
     }
     std::vector<std::vector<DDSURFACEDESC2>> storage;
 };
-
-// `steps` runs from a thread timer once `run`'s modal dialog is shown, and must end it;
-// otherwise the dialog is ended two seconds later.
-inline std::function<void()> g_dialogSteps;
-inline UINT_PTR g_dialogTimer;
-inline void CALLBACK DialogTimer(HWND, UINT, UINT_PTR, DWORD)
-{
-    HWND dialog = GetActiveWindow();
-    if (dialog == nullptr || !IsWindowVisible(dialog))
-        return;
-    KillTimer(nullptr, g_dialogTimer);
-    g_dialogTimer = SetTimer(nullptr, 0, 2000, DialogTimer);
-    if (g_dialogSteps != nullptr) {
-        std::exchange(g_dialogSteps, nullptr)();
-        return;
-    }
-    ADD_FAILURE() << "the dialog was still open two seconds after its steps";
-    EndDialog(dialog, 0x5a5a);
-}
-inline INT_PTR RunDialog(const std::function<INT_PTR()>& run, const std::function<void()>& steps)
-{
-    g_dialogSteps = steps;
-    g_dialogTimer = SetTimer(nullptr, 0, 1, DialogTimer);
-    const INT_PTR result = run();
-    KillTimer(nullptr, g_dialogTimer);
-    return result;
-}
-
-// The player picks item `item` of a drop-down list, which tells its dialog.
-inline void Choose(HWND list, int item)
-{
-    SendMessageA(list, CB_SETCURSEL, item, 0);
-    SendMessageA(GetParent(list), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), CBN_SELCHANGE), LPARAM(list));
-}
-
-// Moves a trackbar to `position` and lets go, as the end of a drag with the mouse tells its dialog.
-inline void DragThumb(HWND trackbar, int position)
-{
-    SendMessageA(trackbar, TBM_SETPOS, TRUE, position);
-    NMHDR released {trackbar, UINT_PTR(GetDlgCtrlID(trackbar)), UINT(NM_RELEASEDCAPTURE)};
-    SendMessageA(GetParent(trackbar), WM_NOTIFY, released.idFrom, LPARAM(&released));
-}
-
-// A key pressed and let go on a control, which then has the focus.
-inline void Key(HWND control, WPARAM key)
-{
-    const LPARAM down = 1 | LPARAM(MapVirtualKeyA(UINT(key), 0)) << 16;
-    SetFocus(control);
-    SendMessageA(control, WM_KEYDOWN, key, down);
-    SendMessageA(control, WM_KEYUP, key, down | LPARAM(0xC0000000u));
-}
