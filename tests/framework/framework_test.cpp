@@ -57,3 +57,23 @@ TEST(Framework, TheLookIsSetInBothTemplateForms)
             << "too short for its style";
     }
 }
+
+// The program's run takes down a main window that InitInstance left open and ends with ExitInstance's status.
+TEST(Framework, TheRunTakesDownTheMainWindowLeftOpen)
+{
+    struct App : CWinApp {
+        BOOL InitInstance() override
+        {
+            created = CreateWindowA("STATIC", "left open", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+            window.m_hWnd = created;
+            m_pMainWnd = &window;
+            return TRUE;
+        }
+        HWND created = nullptr;
+        CWnd window;
+    } app;
+    EXPECT_EQ(&app, GetCurrentApp()) << "the application object of this test";
+    EXPECT_EQ(0, RunApplication(GetModuleHandleA(nullptr))) << "the exit status";
+    EXPECT_FALSE(IsWindow(app.created)) << "the main window after the run";
+    EXPECT_EQ(nullptr, app.window.m_hWnd) << "the main window's handle after the run";
+}

@@ -266,6 +266,8 @@ TEST_F(MemtrackTest, SizesBeyond32Bits)
     }
     static volatile std::size_t alignedSize = 0xFFFFFF00u;  // fits alone, not with a 4096 lead
     EXPECT_EQ(nullptr, ::operator new(alignedSize, std::align_val_t(4096), std::nothrow)) << "aligned by 4096";
+    static volatile std::size_t largestSize = SIZE_MAX;
+    EXPECT_EQ(nullptr, ::operator new(largestSize, std::align_val_t(16), std::nothrow)) << "aligned by the heap's 16";
     EXPECT_EQ(0u, heap.padded) << "heap requests for sizes that cannot fit";
     heap.refuse = std::size_t(largest) + 32;
     EXPECT_EQ(nullptr, TrackedAllocate(nullptr, 0, nullptr, kAllocationNew, largest));
