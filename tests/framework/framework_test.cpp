@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -17,23 +18,44 @@ struct CBrokenDlg : CDialog {
     CButton m_missing;
 };
 
+// Its Ok handler throws once it runs; a timer ends it, should the exception be lost.
+struct CFailingOkDlg : CDialog {
+    CFailingOkDlg()
+        : CDialog(IDD_SETUP_DIALOG)
+    { }
+    BOOL OnInitDialog() override
+    {
+        SetTimer(m_hWnd, 1, 3000, EndLostDialog);
+        PostMessageA(m_hWnd, WM_COMMAND, IDOK, 0);
+        return TRUE;
+    }
+    void OnOK() override { throw CNotSupportedException("Ok failed"); }
+    static void CALLBACK EndLostDialog(HWND dialog, UINT, UINT_PTR, DWORD) { ::EndDialog(dialog, 7); }
+};
+
 }  // namespace
 
-// An exception from a handler leaves DoModal once the window is gone; a template that does not
-// exist ends it with -1.
+// An exception from a handler, during initialisation or later, leaves DoModal once the window is gone; a template
+// that does not exist ends it with -1.
 TEST(Framework, ExceptionEndsTheDialogAndIsRethrownAfterTheWindowIsGone)
 {
     EXPECT_EQ(-1, CDialog(299).DoModal());
     CWinApp app;
-    CBrokenDlg dlg;
-    app.m_pMainWnd = &dlg;
-    try {
-        dlg.DoModal();
-        ADD_FAILURE() << "not thrown";
-    } catch (const CNotSupportedException& e) {
-        EXPECT_STREQ("dialog control 4242 does not exist", e.what());
-        EXPECT_EQ(nullptr, dlg.m_hWnd);
-        EXPECT_EQ(nullptr, app.m_pMainWnd);
+    CBrokenDlg broken;
+    CFailingOkDlg failing;
+    const std::pair<CDialog*, std::string> cases[]
+        = {{&broken, "dialog control 4242 does not exist"}, {&failing, "Ok failed"}};
+    for (const auto& [dlg, message] : cases) {
+        app.m_pMainWnd = dlg;
+        std::string thrown = "nothing thrown";
+        try {
+            dlg->DoModal();
+        } catch (const CNotSupportedException& e) {
+            thrown = e.what();
+            EXPECT_EQ(nullptr, dlg->m_hWnd) << message;
+            EXPECT_EQ(nullptr, app.m_pMainWnd) << message;
+        }
+        EXPECT_EQ(message, thrown);
     }
 }
 
@@ -76,4 +98,23 @@ TEST(Framework, TheRunTakesDownTheMainWindowLeftOpen)
     EXPECT_EQ(0, RunApplication(GetModuleHandleA(nullptr))) << "the exit status";
     EXPECT_FALSE(IsWindow(app.created)) << "the main window after the run";
     EXPECT_EQ(nullptr, app.window.m_hWnd) << "the main window's handle after the run";
+}
+
+// Centred, a window larger than the work area keeps its top left corner, and so its caption, on the area.
+TEST(Framework, AWindowLargerThanTheWorkAreaKeepsItsCaptionOnIt)
+{
+    RECT work;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    const int width = work.right - work.left + 300;
+    const int height = work.bottom - work.top + 200;
+    CWnd window;
+    window.Attach(
+        CreateWindowA("STATIC", "large", WS_POPUP, 50, 40, width, height, nullptr, nullptr, nullptr, nullptr));
+    window.CenterWindow();
+    RECT rect;
+    GetWindowRect(window.m_hWnd, &rect);
+    EXPECT_EQ(work.left, rect.left) << "left edge";
+    EXPECT_EQ(work.top, rect.top) << "top edge";
+    EXPECT_EQ(width, rect.right - rect.left) << "width";
+    DestroyWindow(window.Detach());
 }
