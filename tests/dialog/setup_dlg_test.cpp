@@ -252,16 +252,18 @@ TEST_F(SetupDialogTest, EachControlStoresExactlyItsNumberAndCancelStoresNothing)
             }
             HWND control = GetDlgItem(dialog, step.id);
             const std::string kind = Kind(control);
+            LRESULT answer = 0;  // the dialog's answer to the notification, 0 where handled
             if (kind == "ComboBox") {
                 SendMessageA(control, CB_SETCURSEL, step.value, 0);
-                SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(step.id, CBN_SELCHANGE), LPARAM(control));
+                answer = SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(step.id, CBN_SELCHANGE), LPARAM(control));
             } else if (kind == "Button") {
                 SendMessageA(control, BM_CLICK, 0, 0);
             } else {  // as the end of a drag with the mouse
                 SendMessageA(control, TBM_SETPOS, TRUE, step.value);
                 NMHDR released {control, UINT_PTR(step.id), UINT(NM_RELEASEDCAPTURE)};
-                SendMessageA(dialog, WM_NOTIFY, step.id, LPARAM(&released));
+                answer = SendMessageA(dialog, WM_NOTIFY, step.id, LPARAM(&released));
             }
+            EXPECT_EQ(0, answer) << "the dialog's answer";
 
             expected = With(expected, step.changes);
             if (step.id == IDC_DEVICE)
