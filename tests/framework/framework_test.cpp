@@ -63,6 +63,8 @@ TEST(Framework, ExceptionEndsTheDialogAndIsRethrownAfterTheWindowIsGone)
 // the read-only resource.
 TEST(Framework, TheLookIsSetInBothTemplateForms)
 {
+    EXPECT_EQ(TRUE, CWinApp::Enable3dControls()) << "the look turned on";
+    EXPECT_EQ(TRUE, CWinApp::Is3dLookEnabled()) << "the look once turned on";
     const std::vector<DWORD> plain = {WS_POPUP, 0, 0};
     const std::vector<DWORD> extended = {0xffff0001, 0, WS_EX_APPWINDOW, WS_POPUP | DS_SETFONT};
     for (const std::vector<DWORD>* resource : {&plain, &extended}) {
@@ -95,7 +97,9 @@ TEST(Framework, TheRunTakesDownTheMainWindowLeftOpen)
         CWnd window;
     } app;
     EXPECT_EQ(&app, GetCurrentApp()) << "the application object of this test";
-    EXPECT_EQ(0, RunApplication(GetModuleHandleA(nullptr))) << "the exit status";
+    const HINSTANCE instance = GetModuleHandleA("user32.dll");  // not the default, the executable's
+    EXPECT_EQ(0, RunApplication(instance)) << "the exit status";
+    EXPECT_EQ(instance, app.m_hInstance) << "the instance the run was given";
     EXPECT_FALSE(IsWindow(app.created)) << "the main window after the run";
     EXPECT_EQ(nullptr, app.window.m_hWnd) << "the main window's handle after the run";
 }
